@@ -1,0 +1,2 @@
+#include "records/records.h"
+// Not yet built.
