@@ -1,1 +1,0 @@
-// zelk routines.
