@@ -1,0 +1,447 @@
+// The readers: FMTRD (fixed layout), LSTRD (free format), BINRD (binary records).
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "records/rec_internal.h"
+#include "records/records.h"
+
+namespace rec {
+
+static bool fill(File& f) {
+  if (f.ieof) return false;
+  if (f.ipos > 0 && f.ipos >= f.ibuf.size()) {
+    f.ibuf.clear();
+    f.ipos = 0;
+  }
+  size_t old = f.ibuf.size();
+  f.ibuf.resize(old + (1u << 16));
+  ssize_t n;
+  do {
+    n = ::pread(f.fd, f.ibuf.data() + old, 1u << 16, f.rpos);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) RUNERR(39, f.unit);
+  f.ibuf.resize(old + (size_t)n);
+  f.rpos += n;
+  if (n == 0) f.ieof = true;
+  return n > 0;
+}
+
+size_t read_bytes(File& f, char* dst, size_t n) {
+  size_t got = 0;
+  while (got < n) {
+    if (f.ipos >= f.ibuf.size() && !fill(f)) break;
+    size_t k = std::min(n - got, f.ibuf.size() - f.ipos);
+    std::memcpy(dst + got, f.ibuf.data() + f.ipos, k);
+    f.ipos += k;
+    got += k;
+  }
+  return got;
+}
+
+bool next_line(File& f, std::string& out) {
+  out.clear();
+  bool any = false;
+  for (;;) {
+    if (f.ipos >= f.ibuf.size() && !fill(f)) break;
+    any = true;
+    const char* b = f.ibuf.data() + f.ipos;
+    size_t avail = f.ibuf.size() - f.ipos;
+    const void* nl = std::memchr(b, '\n', avail);
+    if (nl) {
+      size_t k = (size_t)((const char*)nl - b);
+      out.append(b, k);
+      f.ipos += k + 1;
+      if (!out.empty() && out.back() == '\r') out.pop_back();
+      return true;
+    }
+    out.append(b, avail);
+    f.ipos += avail;
+  }
+  if (!any) return false;
+  if (!out.empty() && out.back() == '\r') out.pop_back();
+  return true;  // the last line needs no LF
+}
+
+}  // namespace rec
+
+using namespace rec;
+
+// ---- Storing values into items ---------------------------------------------------
+
+namespace {
+
+// The flattened sequence of item elements.
+struct Targets {
+  const InItem* cur;
+  const InItem* end;
+  int64_t k = 0;
+  Targets(const InItem* b, const InItem* e) : cur(b), end(e) { skip_empty(); }
+  void skip_empty() {
+    while (cur != end && k >= cur->n) {
+      ++cur;
+      k = 0;
+    }
+  }
+  bool done() const { return cur == end; }
+  const InItem& item() const { return *cur; }
+  void* at() const {
+    switch (cur->type) {
+      case InItem::INT: return (int32_t*)cur->p + k;
+      case InItem::REAL4: return (float*)cur->p + k;
+      case InItem::REAL8: return (double*)cur->p + k;
+      default: return (char*)cur->p + k * cur->len;
+    }
+  }
+  void advance() {
+    ++k;
+    skip_empty();
+  }
+};
+
+}  // namespace
+
+// ---- FMTRD ------------------------------------------------------------------------
+
+// A numeric field of fixed-layout input, blanks removed. Integer fields take an
+// optional sign and digits; real fields may add one '.' and an exponent.
+static bool parse_field(const std::string& raw, bool real, int d, double* dv, float* fv, int32_t* iv,
+                        InItem::Type type) {
+  std::string s;
+  for (char c : raw)
+    if (c != ' ') s.push_back(c);
+  if (s.empty() || s == "+" || s == "-") {
+    if (iv) *iv = 0;
+    if (dv) *dv = 0;
+    if (fv) *fv = 0;
+    return true;
+  }
+  size_t i = 0;
+  bool neg = false;
+  if (s[i] == '+' || s[i] == '-') neg = s[i++] == '-';
+  std::string mant;
+  bool point = false;
+  int frac = 0;
+  while (i < s.size() && ((s[i] >= '0' && s[i] <= '9') || (real && s[i] == '.' && !point))) {
+    if (s[i] == '.') {
+      point = true;
+    } else {
+      mant.push_back(s[i]);
+      if (point) ++frac;
+    }
+    ++i;
+  }
+  long exp = 0;
+  if (real && i < s.size()) {
+    char c = s[i];
+    if (c == 'E' || c == 'e' || c == 'D' || c == 'd') ++i;
+    else if (c != '+' && c != '-') return false;
+    bool eneg = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) eneg = s[i++] == '-';
+    if (i >= s.size()) return false;
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9') {
+      if (exp < 100000) exp = exp * 10 + (s[i] - '0');
+      ++i;
+    }
+    if (eneg) exp = -exp;
+  }
+  if (i != s.size()) return false;
+  if (mant.empty()) mant = "0";
+  if (!real) {
+    long long v = 0;
+    for (char c : mant) {
+      v = v * 10 + (c - '0');
+      if (v > 2147483648LL) return false;
+    }
+    if (neg) v = -v;
+    if (v > 2147483647LL) return false;
+    *iv = (int32_t)v;
+    return true;
+  }
+  // Without a point the last d digits are the decimals.
+  long scale = exp - (point ? frac : d);
+  std::string t = (neg ? "-" : "") + mant + "e" + std::to_string(scale);
+  if (type == InItem::REAL4) *fv = std::strtof(t.c_str(), nullptr);
+  else *dv = std::strtod(t.c_str(), nullptr);
+  return true;
+}
+
+int FMTRD(int unit, const Format& fmt, std::initializer_list<InItem> items) {
+  File& f = file(unit);
+  std::string line;
+  if (!next_line(f, line)) return -1;
+  Targets tg(items.begin(), items.end());
+  size_t col = 0;
+  auto field = [&](int w) {
+    std::string s = col < line.size() ? line.substr(col, (size_t)w) : std::string();
+    col += (size_t)w;
+    return s;
+  };
+  for (const auto& e : fmt.elems) {
+    if (e.kind == Format::Elem::X) {
+      col += (size_t)e.w;
+      continue;
+    }
+    if (e.kind != Format::Elem::I && e.kind != Format::Elem::F) continue;
+    for (int r = 0; r < e.rep && !tg.done(); ++r) {
+      std::string s = field(e.w);
+      const InItem& it = tg.item();
+      bool real = e.kind == Format::Elem::F;
+      if (real != (it.type != InItem::INT)) RUNERR(61, unit);
+      int32_t iv = 0;
+      float fv = 0;
+      double dv = 0;
+      if (!parse_field(s, real, e.d, &dv, &fv, &iv, it.type)) RUNERR(64, unit);
+      void* p = tg.at();
+      if (it.type == InItem::INT) *(int32_t*)p = iv;
+      else if (it.type == InItem::REAL4) *(float*)p = fv;
+      else *(double*)p = dv;
+      tg.advance();
+    }
+  }
+  return 0;
+}
+
+// ---- LSTRD ------------------------------------------------------------------------
+
+namespace {
+
+struct Lst {
+  File& f;
+  bool eof_ok;
+
+  bool sep(char c) const { return c == ' ' || c == '\t' || c == ',' || c == '/' || c == '\r'; }
+  bool blank(char c) const { return c == ' ' || c == '\t' || c == '\r'; }
+
+  // Moves to the next non-blank character, over line ends; false at the end of the file.
+  bool seek() {
+    for (;;) {
+      while (f.lpos < f.line.size() && blank(f.line[f.lpos])) ++f.lpos;
+      if (f.lpos < f.line.size()) return true;
+      if (!next_line(f, f.line)) {
+        f.line_open = false;
+        return false;
+      }
+      f.lpos = 0;
+      f.line_open = true;
+    }
+  }
+  // After a value: blanks, then at most one comma as its separator. A comma
+  // that follows only blanks and line ends is still that separator.
+  bool comma_due = false;
+  void after_value() {
+    while (f.lpos < f.line.size() && blank(f.line[f.lpos])) ++f.lpos;
+    comma_due = true;
+    if (f.lpos < f.line.size() && f.line[f.lpos] == ',') {
+      ++f.lpos;
+      comma_due = false;
+    }
+  }
+  [[noreturn]] void syntax() { RUNERR(59, f.unit); }
+
+  // A quoted text starting at the quote; continues over line ends.
+  std::string quoted() {
+    char q = f.line[f.lpos++];
+    std::string v;
+    for (;;) {
+      if (f.lpos >= f.line.size()) {
+        if (!next_line(f, f.line)) syntax();
+        f.lpos = 0;
+        continue;
+      }
+      char c = f.line[f.lpos++];
+      if (c == q) {
+        if (f.lpos < f.line.size() && f.line[f.lpos] == q) {
+          v.push_back(q);
+          ++f.lpos;
+        } else {
+          break;
+        }
+      } else {
+        v.push_back(c);
+      }
+      if (v.size() > 2049) syntax();
+    }
+    if (f.lpos < f.line.size() && !sep(f.line[f.lpos])) syntax();
+    return v;
+  }
+  std::string token() {
+    size_t b = f.lpos;
+    while (f.lpos < f.line.size() && !sep(f.line[f.lpos])) ++f.lpos;
+    if (f.lpos - b > 2049) syntax();
+    return f.line.substr(b, f.lpos - b);
+  }
+};
+
+// A number in an integer's place: sign, digits with at most one '.', exponent.
+bool to_int(const std::string& s, int32_t* out, bool* range) {
+  size_t i = 0;
+  std::string t;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) t.push_back(s[i++]);
+  bool digits = false, point = false;
+  while (i < s.size() && ((s[i] >= '0' && s[i] <= '9') || (s[i] == '.' && !point))) {
+    if (s[i] == '.') point = true;
+    else digits = true;
+    t.push_back(s[i++]);
+  }
+  if (!digits) return false;
+  if (i < s.size()) {
+    char c = (char)toupper((unsigned char)s[i]);
+    if (c != 'E' && c != 'D' && c != 'Q') return false;
+    ++i;
+    t.push_back('e');
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) t.push_back(s[i++]);
+    bool ed = false;
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9') {
+      t.push_back(s[i++]);
+      ed = true;
+    }
+    if (!ed || i != s.size()) return false;
+  }
+  double v = std::strtod(t.c_str(), nullptr);
+  double tv = std::trunc(v);
+  // Out of the 32-bit range: a conversion error, never an undefined cast.
+  if (!(tv >= -2147483648.0 && tv <= 2147483647.0)) {
+    *range = true;
+    return false;
+  }
+  *out = (int32_t)tv;
+  return true;
+}
+
+}  // namespace
+
+int LSTRD(int unit, std::initializer_list<InItem> items, bool eof_ok) {
+  File& f = file(unit);
+  Lst L{f, eof_ok};
+  // A record starts on the line after the one on which the previous ended.
+  f.line.clear();
+  f.lpos = 0;
+  f.line_open = false;
+  Targets tg(items.begin(), items.end());
+  long repeat = 0;          // values still to come from an r*v
+  bool rep_null = false;
+  std::string rep_value;
+  bool rep_quoted = false;
+  auto store = [&](const std::string& v, bool quoted_text) {
+    const InItem& it = tg.item();
+    void* p = tg.at();
+    if (it.type == InItem::TEXT) {
+      char* c = (char*)p;
+      for (int k = 0; k < it.len; ++k) c[k] = k < (int)v.size() ? v[k] : ' ';
+    } else {
+      if (quoted_text) L.syntax();
+      int32_t iv = 0;
+      bool range = false;
+      if (it.type == InItem::INT) {
+        if (!to_int(v, &iv, &range)) RUNERR(range ? 64 : 59, unit);
+        *(int32_t*)p = iv;
+      } else {
+        char* end = nullptr;
+        std::string t = v;
+        for (char& c : t)
+          if (c == 'd' || c == 'D' || c == 'q' || c == 'Q') c = 'e';
+        double dv = std::strtod(t.c_str(), &end);
+        if (t.empty() || *end) L.syntax();
+        if (it.type == InItem::REAL4) *(float*)p = (float)dv;
+        else *(double*)p = dv;
+      }
+    }
+  };
+  while (!tg.done()) {
+    if (repeat > 0) {
+      if (!rep_null) store(rep_value, rep_quoted);
+      tg.advance();
+      --repeat;
+      continue;
+    }
+    if (!L.seek()) {
+      if (eof_ok) return -1;
+      RUNERR(24, unit);
+    }
+    char c = f.line[f.lpos];
+    if (c == ',') {
+      ++f.lpos;
+      if (L.comma_due) {  // the separator of the value before
+        L.comma_due = false;
+        continue;
+      }
+      tg.advance();  // a null value: the item keeps its value
+      continue;
+    }
+    L.comma_due = false;
+    if (c == '/') return 0;  // the rest of the line is ignored
+    std::string v;
+    bool quoted = false;
+    if (c == '\'' || c == '"') {
+      v = L.quoted();
+      quoted = true;
+    } else {
+      v = L.token();
+      size_t star = v.find('*');
+      if (star != std::string::npos && star > 0 &&
+          v.find_first_not_of("0123456789") == star) {
+        long r = std::strtol(v.substr(0, star).c_str(), nullptr, 10);
+        if (r <= 0) L.syntax();
+        std::string rest = v.substr(star + 1);
+        if (rest.empty() && f.lpos < f.line.size() && (f.line[f.lpos] == '\'' || f.line[f.lpos] == '"')) {
+          rest = L.quoted();
+          rep_quoted = true;
+        } else {
+          rep_quoted = false;
+        }
+        rep_null = rest.empty() && !rep_quoted;
+        rep_value = rest;
+        repeat = r;
+        L.after_value();
+        continue;
+      }
+    }
+    store(v, quoted);
+    tg.advance();
+    L.after_value();
+  }
+  return 0;
+}
+
+// ---- BINRD ------------------------------------------------------------------------
+
+void BINRD(int unit, std::initializer_list<InItem> items) {
+  File& f = file(unit);
+  unsigned char lw[4];
+  size_t got = read_bytes(f, (char*)lw, 4);
+  if (got == 0) RUNERR(24, unit);
+  if (got < 4) RUNERR(39, unit);  // the file ends inside a record
+  int64_t len = (int64_t)((uint32_t)lw[0] | (uint32_t)lw[1] << 8 | (uint32_t)lw[2] << 16 | (uint32_t)lw[3] << 24);
+  if (len > 2147483643) RUNERR(39, unit);
+  int64_t need = 0;
+  for (const InItem& it : items) {
+    int64_t size = it.type == InItem::INT || it.type == InItem::REAL4 ? 4 : it.type == InItem::REAL8 ? 8 : it.len;
+    need += size * (it.n > 0 ? it.n : 0);
+  }
+  if (need > len) {
+    // Move past the record first so that nothing half-read is left behind.
+    RUNERR(67, unit);
+  }
+  int64_t left = len;
+  for (const InItem& it : items) {
+    int64_t size = it.type == InItem::INT || it.type == InItem::REAL4 ? 4 : it.type == InItem::REAL8 ? 8 : it.len;
+    int64_t bytes = size * (it.n > 0 ? it.n : 0);
+    if (bytes == 0) continue;
+    if ((int64_t)read_bytes(f, (char*)it.p, (size_t)bytes) != bytes) RUNERR(39, unit);
+    left -= bytes;
+  }
+  // Data left over after the last item is skipped.
+  char skip[4096];
+  while (left > 0) {
+    size_t k = (size_t)std::min<int64_t>(left, sizeof skip);
+    if (read_bytes(f, skip, k) != k) RUNERR(39, unit);
+    left -= (int64_t)k;
+  }
+  unsigned char tw[4];
+  if (read_bytes(f, (char*)tw, 4) != 4 || std::memcmp(lw, tw, 4) != 0) RUNERR(39, unit);
+}

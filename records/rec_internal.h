@@ -1,0 +1,45 @@
+// Internal state of the record module, shared by its source files.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+#include "records/records.h"
+
+namespace rec {
+
+struct File {
+  int unit = 0;
+  std::string name, path;  // path: working directory, '/', name
+  FileKind kind = TEXTFILE;
+  int fd = -1;
+  bool readonly = false;  // opened for reading only (no write permission)
+  bool tty = false;       // standard output on a terminal: lines go out at once
+  // Output.
+  bool cut = false;  // the next line written cuts the file after it
+  std::string obuf;
+  off_t wpos = 0;
+  // Input.
+  std::vector<char> ibuf;
+  size_t ipos = 0;
+  off_t rpos = 0;
+  bool ieof = false;
+  // Free-format reading: the line on which the last record ended.
+  std::string line;
+  size_t lpos = 0;
+  bool line_open = false;
+};
+
+File& file(int unit);
+File* find(int unit);
+std::string cond_text(int cond, const File* f);
+void put_line(File& f, const char* s, size_t n);
+
+// Reads up to n bytes at the file's read position; returns the count.
+size_t read_bytes(File& f, char* dst, size_t n);
+// Next text line without its LF and one trailing CR; false when none is left.
+bool next_line(File& f, std::string& out);
+
+}  // namespace rec

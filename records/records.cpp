@@ -1,2 +1,0 @@
-#include "records/records.h"
-// Not yet built.
