@@ -1,6 +1,113 @@
+// Correlation tables: genetic correlations above the diagonal and phenotypic
+// ones below, on the listing and in genphen.cor (with S, R + S and the last
+// round's trait transformation); genetic correlations with the genetic
+// standard deviations in genetic.cor; environmental correlations in
+// environment.cor. Only with more than one trait.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
 #include "kesta/phases.h"
-#include "kesta/matrix/kernels.h"
 #include "records/records.h"
 
-// Not yet built.
-void correlation_tables(Model&) {}
+namespace {
+
+// The row layouts hold 25 values. A longer row (more than 25 traits) goes on
+// in further lines of 25 values each, set under the values of the first line,
+// rather than letting a value meet the row's integer field.
+void write_row(int unit, const Format& first, const Format& more, Items lead, const double* v, int t) {
+  int n = std::min(t, 25);
+  for (int j = 0; j < n; ++j) lead.push_back(Item(v[j]));
+  FMTWRT(unit, first, lead);
+  for (int j0 = n; j0 < t; j0 += 25) {
+    Items rest;
+    for (int j = j0; j < std::min(t, j0 + 25); ++j) rest.push_back(Item(v[j]));
+    FMTWRT(unit, more, rest);
+  }
+}
+
+}  // namespace
+
+void correlation_tables(Model& m) {
+  const int t = m.NTRAIT;
+  static const Format heading(
+      "(15X,'GENETIC CORRELATIONS ARE ABOVE DIAGONAL',/,15X,"
+      "'PHENOTYPIC CORRELATIONS ARE BELOW DIAGONAL',/,'TRAIT    ',25I12)");
+  static const Format names("('NAME         ',25(5X,A))");
+  static const Format filenames("(999(4X,A))");
+  static const Format listrow("(I3,2X,A,2X,25F12.7)");
+  static const Format listmore("(15X,25F12.7)");
+  static const Format corrow("(I3,2X,A,2X,25F16.7)");
+  static const Format cormore("(15X,25F16.7)");
+  static const Format matrow("(' ',I2,1X,A,25F16.7)");
+  static const Format matmore("(12X,25F16.7)");
+  static const Format cellf("(F12.7)");
+  static const Format cells("(999A)");
+
+  M R = mat(m.RESCOV, t), S = mat(m.SIRCOV, t), P = mat(m.PHECOV, t);
+  V WRKV2 = vec(m.WRKV2);
+  auto name = [&m](int i) { return std::string_view(m.TNAME.data() + 8 * (i - 1), 8); };
+  auto cell = [&m](int j) { return m.CELL12.data() + 12 * (j - 1); };
+
+  for (int o = 1; o <= t; ++o) {
+    m.TRNUM[o - 1] = o;
+    for (int j = 1; j <= t; ++j) P(o, j) = R(o, j) + S(o, j);
+  }
+
+  Items nums, tnames;
+  for (int o = 1; o <= t; ++o) {
+    nums.push_back(Item(m.TRNUM[o - 1]));
+    tnames.push_back(Item(name(o)));
+  }
+  LSTWRT(LISTING);
+  FMTWRT(LISTING, heading, nums);
+  FMTWRT(LISTING, names, tnames);
+
+  LSTWRT(GENETIC, {"Genetic correlations"});
+  FMTWRT(GENETIC, filenames, tnames);
+  LSTWRT(ENVIRON, {"Environmental correlations"});
+  FMTWRT(ENVIRON, filenames, tnames);
+
+  // R need not be symmetric after the rounds: row o always takes row o of
+  // each matrix.
+  auto envcov = [&](int o, int j) { return R(o, j) - 3.0 * S(o, j); };
+
+  for (int o = 1; o <= t; ++o) {
+    for (int j = 1; j <= t; ++j) {
+      if (j > o)
+        WRKV2(j) = S(o, j) / std::sqrt(S(o, o) * S(j, j));
+      else if (j < o)
+        WRKV2(j) = P(o, j) / std::sqrt(P(o, o) * P(j, j));
+      else
+        WRKV2(j) = 1.0;
+    }
+    write_row(LISTING, listrow, listmore, {(int32_t)o, name(o)}, m.WRKV2.data(), t);
+    write_row(GENPHEN, corrow, cormore, {(int32_t)o, name(o)}, m.WRKV2.data(), t);
+
+    Items cellrow;
+    for (int j = 1; j <= t; ++j) cellrow.push_back(Item(std::string_view(cell(j), 12)));
+
+    std::memset(m.CELL12.data(), ' ', m.CELL12.size());
+    for (int j = o; j <= t; ++j) CELWRT(cell(j), cellf, WRKV2(j));
+    CELWRT(cell(o), cellf, 2.0 * std::sqrt(S(o, o)));
+    FMTWRT(GENETIC, cells, cellrow);
+
+    std::memset(m.CELL12.data(), ' ', m.CELL12.size());
+    for (int j = 1; j <= o; ++j)
+      CELWRT(cell(j), cellf, envcov(o, j) / std::sqrt(envcov(o, o) * envcov(j, j)));
+    FMTWRT(ENVIRON, cells, cellrow);
+  }
+
+  // S, then R + S, then the last round's trait transformation, row by row.
+  std::vector<double> row(t);
+  for (std::vector<double>* a : {&m.SIRCOV, &m.PHECOV, &m.TRANSK}) {
+    M A = mat(*a, t);
+    for (int i = 1; i <= t; ++i) {
+      for (int j = 1; j <= t; ++j) row[j - 1] = A(i, j);
+      write_row(GENPHEN, matrow, matmore, {(int32_t)i, name(i)}, row.data(), t);
+    }
+  }
+}
