@@ -67,9 +67,9 @@ void read_counts(Model& m) {
 
   // Counts that would push the run outside its arrays or its layouts are
   // refused here, before anything is sized from them.
-  static const Format ftrt("('0NUMBER OF TRAITS MUST BE 1 TO 25, NTRAIT =',I11)");
-  static const Format fsir("('0NUMBER OF SIRES MUST BE 1 TO 46340, NSIRE =',I11)");
-  static const Format fgrp("('0NUMBER OF GROUPS MUST NOT BE NEGATIVE, NGROUP =',I11)");
+  static const Format ftrt("('0NUMBER OF TRAITS MUST BE 1 TO 25, NTRAIT =',I12)");
+  static const Format fsir("('0NUMBER OF SIRES MUST BE 1 TO 46340, NSIRE =',I12)");
+  static const Format fgrp("('0NUMBER OF GROUPS MUST NOT BE NEGATIVE, NGROUP =',I12)");
   if (m.NTRAIT < 1 || m.NTRAIT > MAXTRT) refuse(ftrt, {m.NTRAIT});
   if (m.NSIRE < 1 || m.NSIRE > MAXSIR) refuse(fsir, {m.NSIRE});
   if (m.NGROUP < 0) refuse(fgrp, {m.NGROUP});
@@ -172,9 +172,9 @@ void read_trait_data(Model& m) {
   // would run the REML rounds on infinities.
   static const Format fdf(
       "('0RESIDUAL DEGREES OF FREEDOM NREC - NFIXLV - NGROUP MUST BE 1 TO 2147483647,"
-      " NREC, NFIXLV, NGROUP =',3I11)");
+      " NREC, NFIXLV, NGROUP =',3I12)");
   static const Format fdd(
-      "('0DEGREES OF FREEDOM NREC - NDFDED MUST FIT 32 BITS, NREC, NDFDED =',2I11)");
+      "('0DEGREES OF FREEDOM NREC - NDFDED MUST FIT 32 BITS, NREC, NDFDED =',2I12)");
   const int64_t df = (int64_t)m.NREC - m.NFIXLV - m.NGROUP;
   if (df < 1 || df > INT32_MAX) refuse(fdf, {m.NREC, m.NFIXLV, m.NGROUP});
   const int64_t dd = (int64_t)m.NREC - m.NDFDED;
@@ -197,7 +197,7 @@ void read_sire_matrix(Model& m) {
 
   BINRD(PASS, {in(m.SIREID.data(), q), in(m.SIREGR.data(), q)});
   // A group number below 1 would send the final pass outside GRPSOL.
-  static const Format fgr("('0GROUP NUMBER BELOW 1 FOR SIRE',I6,', SIREGR =',I11)");
+  static const Format fgr("('0GROUP NUMBER BELOW 1 FOR SIRE',I6,', SIREGR =',I12)");
   for (int32_t s = 1; s <= q; ++s)
     if (m.SIREGR[s - 1] < 1) refuse(fgr, {s, m.SIREGR[s - 1]});
 
@@ -211,7 +211,7 @@ void reread_input(Model& m) {
   // the run would be read into arrays of the wrong shape.
   int32_t t, q, g;
   read_three(t, q, g);
-  static const Format fch("('0COUNTS OF PASS.DAT CHANGED DURING THE RUN, NTRAIT, NSIRE, NGROUP =',3I11)");
+  static const Format fch("('0COUNTS OF PASS.DAT CHANGED DURING THE RUN, NTRAIT, NSIRE, NGROUP =',3I12)");
   if (t != m.NTRAIT || q != m.NSIRE || g != m.NGROUP) refuse(fch, {t, q, g});
 
   read_trait_records(m);
