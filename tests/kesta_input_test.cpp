@@ -211,6 +211,28 @@ TEST_F(KestaInput, TwentyFiveTraitsKeepEachCorrelationRowOnOneLine) {
   EXPECT_EQ(r.status, 1);
 }
 
+// ---- Reference analyses -----------------------------------------------------
+
+// Two traits of a real analysis without zelk.coef: the whole listing.
+TEST_F(KestaInput, ReferenceTwoTraitsWithoutZelkCoef) {
+  const std::string fx = std::string(FIXTURES_DIR) + "/kesta-input/missing-coef";
+  write_file(dir, "pass.dat", read_file(fx, "pass.dat"));
+  RunResult r = run();
+  EXPECT_EQ(r.out, read_file(fx, "listing"));
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 1);
+}
+
+// Eight traits, 30 sires, 3 groups: the run goes on past these phases, so
+// only the listing up to the inverse of the factor is compared.
+TEST_F(KestaInput, ReferenceEightTraitsUpToTheInverseFactor) {
+  const std::string fx = std::string(FIXTURES_DIR) + "/kesta-input/eight-traits";
+  write_file(dir, "pass.dat", read_file(fx, "pass.dat"));
+  write_file(dir, "zelk.coef", read_file(fx, "zelk.coef"));
+  RunResult r = run();
+  EXPECT_EQ(first_lines(r.out, 28), read_file(fx, "listing-head"));
+}
+
 // ---- zelk.coef: count line and diagonal test --------------------------------
 
 struct DiagonalCase {
