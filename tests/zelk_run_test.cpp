@@ -335,6 +335,7 @@ TEST(ZelkRun, EachPass1CheckStopsBeforeAnyOutputLine) {
       {"year 9", "101 0 0 0 A 1990\n205 0 0 0 A 9\n", "0BAD BIRTH YEAR         9\n"},
       {"year negative", "101 0 0 0 A -1990\n", "0BAD BIRTH YEAR     -1990\n"},
       {"year 0 left by a slash", "101 0 0 0 /\n", "0BAD BIRTH YEAR         0\n"},
+      {"lowest year", "101 0 0 0 A -2147483648\n", "0BAD BIRTH YEAR**********\n"},
       {"the year comes before the pedigree", "205 205 0 0 A 9\n", "0BAD BIRTH YEAR         9\n"},
       {"sire is the bull", "101 0 0 0 A 1990\n205 205 0 0 A 1995\n",
        "0BAD PEDIGREE             205       205         0         0\n"},
@@ -406,6 +407,11 @@ TEST(ZelkRun, Year2028IsAcceptedAnd2029IsCondition408) {
   EXPECT_EQ(z.out, "");
   EXPECT_EQ(z.coef, OLD_COEF);
   EXPECT_EQ(z.list, OLD_LIST);
+
+  z = run("101 0 0 0 A 2147483647\n");
+  EXPECT_EQ(z.status, 152);
+  EXPECT_EQ(z.err,
+            "severe (408): Subscript #1 of the array YRCNT has value 2147483647 which is greater than the upper bound of 2028");
 }
 
 TEST(ZelkRun, Year10WithUnknownMggsIsCondition408OnYrfreq) {
