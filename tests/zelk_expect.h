@@ -1,5 +1,5 @@
-// What zelk writes, built from its documented tables and layouts (not from
-// the program), for the tests of the routines and of whole runs.
+// What zelk writes, built from the printed block values and the layouts of
+// its files (not from the program), for the tests of routines and whole runs.
 #pragma once
 
 #include <cstdint>

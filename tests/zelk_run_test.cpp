@@ -1,6 +1,6 @@
 // Whole runs of zelk in a temporary directory: pedigree.dat in; zelk.coef,
 // sire.list, the listing, the condition report and the exit status compared
-// in full with what the program's documentation says.
+// in full with the text that zelk must write.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -96,7 +96,7 @@ TEST(ZelkRun, ThreeBullWorkedExample) {
             "    0    0    1 100000001 100000001 100000001 100000001\n"
             "    0    0    2 200000001 200000001 200000001 200000001\n");
   EXPECT_EQ(z.coef, three_coef());
-  // The lines the documentation quotes, where each bull's 25 lines begin.
+  // Where each bull's 25 lines begin, and the lines of the sire and the group.
   const std::string lines[3][3] = {
       {"    1    1  1.000000", "    1    5 -0.500000", "    1    5 -0.250000"},
       {"    2    2  1.333333", "    2    1 -0.666667", "    2    5 -0.333333"},

@@ -12,8 +12,8 @@
 namespace {
 using namespace zelkexp;
 
-// The requested numbers of groups by NNS, as the program's documentation
-// tabulates them: (first NNS of the range, K1) and (first NNS, K2).
+// The requested numbers of groups by NNS, range by range: (first NNS of the
+// range, K1) and (first NNS, K2).
 struct Range {
   int32_t from, k;
 };
