@@ -11,23 +11,12 @@
 
 namespace {
 
-// Group numbers below 1 have no group solution to take; the run is refused
-// before any work rather than reading outside GRPSOL.
-void check_groups(Model& m) {
-  for (int s = 1; s <= m.NSIRE; ++s) {
-    if (m.SIREGR[s - 1] >= 1) continue;
-    static const Format f("('GROUP NUMBER',I11,' OF SIRE',I11,' IS BELOW 1',/,'PROGRAM QUIT')");
-    FMTWRT(LISTING, f, {m.SIREGR[s - 1], m.SIREID[s - 1]});
-    RUNSTOP();
-  }
-}
-
 // Mend: a diverging solver leaves infinities and NaNs; they are not written
 // out as evaluations.
 void check_finite(Model& m) {
   for (double x : m.SOLCAN) {
     if (std::isfinite(x)) continue;
-    static const Format f("('SIRE SOLUTIONS ARE NOT FINITE - PROGRAM QUIT')");
+    static const Format f("('0SIRE SOLUTIONS ARE NOT FINITE, NO PTAS WRITTEN')");
     FMTWRT(LISTING, f);
     RUNSTOP();
   }
@@ -50,8 +39,6 @@ void base_line(Model& m) {
 
 void final_pass(Model& m) {
   const int t = m.NTRAIT, q = m.NSIRE, g = m.NGROUP;
-  check_groups(m);
-
   reread_input(m);
   reabsorb_groups(m);
 
@@ -85,7 +72,8 @@ void final_pass(Model& m) {
     }
   MATPRD(g, g, t, m.GRPSOL.data(), m.GRPMAT.data(), m.GRPRHS.data(), 0, 0);
 
-  // The base group, and any number above it, has no solution to add.
+  // The base group, and any number above it, has no solution to add; numbers
+  // below 1 were refused when pass.dat was read.
   for (int s = 1; s <= q; ++s) {
     int k = m.SIREGR[s - 1];
     if (k > g) continue;
