@@ -9,6 +9,7 @@
 #include "kesta/absorb.h"
 
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -122,9 +123,204 @@ void mult_cols_linv(double* a, const double* linva, double* sirvec, int q) {
   }
 }
 
-void mult_rows_linvt_tiled(double* a, const double* linva, double* sirvec, int q) {
-  mult_rows_linvt(a, linva, sirvec, q);
+// ---- The same products, register-tiled --------------------------------------
+//
+// The outputs are taken in tiles of consecutive k, from the last tile down to
+// the first: a tile needs the inputs j <= its largest k only, so its results
+// can go in place over inputs that no lower tile reads. For each tile the rows
+// k of L are first packed into a panel (j by j, the tile's k side by side),
+// and each output is then one sum of L(k,j) x(j) over j = 1..k, from +0 in
+// increasing j, exactly as in the literal loops: the tiles only hold several
+// independent sums at once in vector lanes. Beyond the tiles' work the only
+// extra storage is the panel of q x (tile width) values.
+
+namespace {
+
+typedef double v8 __attribute__((vector_size(64)));
+typedef int64_t v8l __attribute__((vector_size(64)));
+
+inline v8 ld(const double* p) {
+  v8 v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
 }
+inline void st(double* p, v8 v) { std::memcpy(p, &v, sizeof v); }
+inline v8 bc(double x) { return v8{x, x, x, x, x, x, x, x}; }
+
+// Panel of the tile k0..k0+kb-1 (1-based): P[(j-1)*kw + kk] = L(k0+kk, j) for
+// j <= k0+kk, zero otherwise (those entries are never part of a kept sum).
+void pack_panel(std::vector<double>& P, const double* L, int64_t q, int k0, int kb, int kw) {
+  const int jmax = k0 + kb - 1;
+  for (int j = 1; j <= jmax; ++j) {
+    double* p = P.data() + (int64_t)(j - 1) * kw;
+    const double* col = L + (j - 1) * q - 1;  // col[k] = L(k, j)
+    for (int kk = 0; kk < kw; ++kk) p[kk] = (kk < kb && j <= k0 + kk) ? col[k0 + kk] : 0.0;
+  }
+}
+
+// One output row i of a tile, lane by lane (edges of the row tiles):
+// out(kk) = sum over j = 1..k0+kk of P(j,kk) x(j), with x(j) = a[(j-1)*stride].
+void tile_scalar(double* out, const double* P, int kw, int k0, int kb, const double* x, int64_t stride) {
+  for (int kk = 0; kk < kb; ++kk) {
+    double s = 0.0;
+    for (int j = 1; j <= k0 + kk; ++j) s = s + P[(int64_t)(j - 1) * kw + kk] * x[(j - 1) * stride];
+    out[kk] = s;
+  }
+}
+
+// Rows product, NI rows by NV*8 consecutive k (vector lanes): the sums of
+// the rows i0..i0+NI-1 carried on from acc (NI x KW values, row by row) over
+// the terms j = ja..jb of the main part, where every lane takes every term.
+template <int NV, int NI>
+void rows_span(const double* a, int64_t q, const double* P, int ja, int jb, int64_t i0, double* acc) {
+  constexpr int KW = 8 * NV;
+  v8 s[NI][NV];
+#pragma GCC unroll 8
+  for (int c = 0; c < NI; ++c)
+#pragma GCC unroll 4
+    for (int v = 0; v < NV; ++v) s[c][v] = ld(acc + c * KW + 8 * v);
+  for (int j = ja; j <= jb; ++j) {
+    const double* p = P + (int64_t)(j - 1) * KW;
+    const double* x = a + (int64_t)(j - 1) * q + (i0 - 1);  // x[c] = a(i0+c, j)
+    v8 pv[NV];
+#pragma GCC unroll 4
+    for (int v = 0; v < NV; ++v) pv[v] = ld(p + 8 * v);
+#pragma GCC unroll 8
+    for (int c = 0; c < NI; ++c) {
+      const v8 b = bc(x[c]);
+#pragma GCC unroll 4
+      for (int v = 0; v < NV; ++v) s[c][v] = s[c][v] + pv[v] * b;
+    }
+  }
+#pragma GCC unroll 8
+  for (int c = 0; c < NI; ++c)
+#pragma GCC unroll 4
+    for (int v = 0; v < NV; ++v) st(acc + c * KW + 8 * v, s[c][v]);
+}
+
+// The triangle of the tile (j = k0+1..k0+kb-1) for the same rows: lanes k
+// before j keep their sums unchanged.
+template <int NV, int NI>
+void rows_triangle(const double* a, int64_t q, const double* P, int k0, int kb, int64_t i0, double* acc) {
+  constexpr int KW = 8 * NV;
+  const v8l lane = {0, 1, 2, 3, 4, 5, 6, 7};
+  for (int j = k0 + 1; j < k0 + kb; ++j) {
+    const int64_t jj = j - k0;
+    const double* p = P + (int64_t)(j - 1) * KW;
+    const double* x = a + (int64_t)(j - 1) * q + (i0 - 1);
+    for (int c = 0; c < NI; ++c) {
+      const v8 b = bc(x[c]);
+#pragma GCC unroll 4
+      for (int v = 0; v < NV; ++v) {
+        const v8 old = ld(acc + c * KW + 8 * v);
+        const v8 sum = old + ld(p + 8 * v) * b;
+        st(acc + c * KW + 8 * v, (lane + 8 * v >= jj) ? sum : old);
+      }
+    }
+  }
+}
+
+// Columns product, tile of NV*8 consecutive k (vector lanes) by NI columns.
+template <int NV, int NI>
+void cols_tile(double* a, int64_t q, const double* P, int k0, int kb, int64_t i0) {
+  constexpr int KW = 8 * NV;
+  v8 acc[NI][NV];
+#pragma GCC unroll 8
+  for (int c = 0; c < NI; ++c)
+#pragma GCC unroll 4
+    for (int v = 0; v < NV; ++v) acc[c][v] = v8{};
+  const double* x[NI];
+#pragma GCC unroll 8
+  for (int c = 0; c < NI; ++c) x[c] = a + (i0 - 1 + c) * q - 1;  // x[c][j] = a(j, i0+c)
+  for (int j = 1; j <= k0; ++j) {
+    const double* p = P + (int64_t)(j - 1) * KW;
+    v8 pv[NV];
+#pragma GCC unroll 4
+    for (int v = 0; v < NV; ++v) pv[v] = ld(p + 8 * v);
+#pragma GCC unroll 8
+    for (int c = 0; c < NI; ++c) {
+      const v8 b = bc(x[c][j]);
+#pragma GCC unroll 4
+      for (int v = 0; v < NV; ++v) acc[c][v] = acc[c][v] + pv[v] * b;
+    }
+  }
+  // The triangle of the tile: lanes k before j keep their sums unchanged.
+  const v8l lane = {0, 1, 2, 3, 4, 5, 6, 7};
+  for (int j = k0 + 1; j < k0 + kb; ++j) {
+    const int64_t jj = j - k0;
+    const double* p = P + (int64_t)(j - 1) * KW;
+    v8 pv[NV];
+#pragma GCC unroll 4
+    for (int v = 0; v < NV; ++v) pv[v] = ld(p + 8 * v);
+#pragma GCC unroll 8
+    for (int c = 0; c < NI; ++c) {
+      const v8 b = bc(x[c][j]);
+#pragma GCC unroll 4
+      for (int v = 0; v < NV; ++v) {
+        const v8 sum = acc[c][v] + pv[v] * b;
+        acc[c][v] = (lane + 8 * v >= jj) ? sum : acc[c][v];
+      }
+    }
+  }
+#pragma GCC unroll 8
+  for (int c = 0; c < NI; ++c) {
+    double* out = a + (i0 - 1 + c) * q + (k0 - 1);
+    if (kb == KW) {
+#pragma GCC unroll 4
+      for (int v = 0; v < NV; ++v) st(out + 8 * v, acc[c][v]);
+    } else {
+      double tmp[KW];
+#pragma GCC unroll 4
+      for (int v = 0; v < NV; ++v) st(tmp + 8 * v, acc[c][v]);
+      for (int kk = 0; kk < kb; ++kk) out[kk] = tmp[kk];
+    }
+  }
+}
+
+}  // namespace
+
+void mult_rows_linvt_tiled(double* a, const double* linva, double* sirvec, int q) {
+  (void)sirvec;
+  // A row of the matrix is spread over q columns, so the terms j are taken in
+  // spans of JB columns (a contiguous stretch of the matrix) for all rows
+  // before the next span, the sums waiting in acc between spans.
+  constexpr int NV = 3, NI = 8, KW = 8 * NV, JB = 32;
+  std::vector<double> P((size_t)q * KW), acc((size_t)q * KW);
+  const int64_t qq = q, nfull = q / NI * NI;
+  const int ntile = (q + KW - 1) / KW;
+  for (int tl = ntile - 1; tl >= 0; --tl) {
+    const int k0 = 1 + tl * KW, kb = q - k0 + 1 < KW ? q - k0 + 1 : KW;
+    pack_panel(P, linva, qq, k0, kb, KW);
+    std::fill(acc.begin(), acc.end(), 0.0);
+    for (int ja = 1; ja <= k0; ja += JB) {
+      const int jb = ja + JB - 1 < k0 ? ja + JB - 1 : k0;
+      for (int64_t i0 = 1; i0 <= nfull; i0 += NI)
+        rows_span<NV, NI>(a, qq, P.data(), ja, jb, i0, acc.data() + (i0 - 1) * KW);
+    }
+    for (int64_t i0 = 1; i0 <= nfull; i0 += NI) {
+      double* ac = acc.data() + (i0 - 1) * KW;
+      rows_triangle<NV, NI>(a, qq, P.data(), k0, kb, i0, ac);
+      for (int c = 0; c < NI; ++c)
+        for (int kk = 0; kk < kb; ++kk) a[(int64_t)(k0 + kk - 1) * qq + (i0 - 1 + c)] = ac[c * KW + kk];
+    }
+    for (int64_t i = nfull + 1; i <= qq; ++i) {
+      double out[KW];
+      tile_scalar(out, P.data(), KW, k0, kb, a + (i - 1), qq);
+      for (int kk = 0; kk < kb; ++kk) a[(int64_t)(k0 + kk - 1) * qq + (i - 1)] = out[kk];
+    }
+  }
+}
+
 void mult_cols_linv_tiled(double* a, const double* linva, double* sirvec, int q) {
-  mult_cols_linv(a, linva, sirvec, q);
+  (void)sirvec;
+  constexpr int NV = 3, NI = 8, KW = 8 * NV;
+  std::vector<double> P((size_t)q * KW);
+  const int ntile = (q + KW - 1) / KW;
+  for (int tl = ntile - 1; tl >= 0; --tl) {
+    const int k0 = 1 + tl * KW, kb = q - k0 + 1 < KW ? q - k0 + 1 : KW;
+    pack_panel(P, linva, q, k0, kb, KW);
+    int64_t i0 = 1;
+    for (; i0 + NI - 1 <= q; i0 += NI) cols_tile<NV, NI>(a, q, P.data(), k0, kb, i0);
+    for (; i0 <= q; ++i0) cols_tile<NV, 1>(a, q, P.data(), k0, kb, i0);
+  }
 }
