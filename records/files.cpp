@@ -73,15 +73,19 @@ static bool flush_file(File& f) {
   return true;
 }
 
-void put_line(File& f, const char* s, size_t n) {
-  if (f.readonly) RUNERR(38, f.unit);
-  f.obuf.append(s, n);
+void line_done(File& f) {
   f.obuf.push_back('\n');
   // The first line after a mark is written at once so that the cut happens
   // right after it; later lines are buffered.
   if (f.obuf.size() >= (1u << 16) || f.cut || f.tty) {
     if (!flush_file(f)) RUNERR(38, f.unit);
   }
+}
+
+void put_line(File& f, const char* s, size_t n) {
+  if (f.readonly) RUNERR(38, f.unit);
+  f.obuf.append(s, n);
+  line_done(f);
 }
 
 // Completes every file; false when a write failed.
@@ -134,7 +138,9 @@ void RUNSTART(const char* program) {
   g_listing.name = "stdout";
   g_listing.path = "stdout";
   g_listing.fd = 1;
-  g_listing.tty = ::isatty(1);
+  // The listing goes out line by line: a user (or a script) following a long
+  // run sees each phase's lines when the phase ends.
+  g_listing.tty = true;
 }
 
 void FILOPN(const char* name, int unit, FileKind kind) {

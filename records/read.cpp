@@ -1,6 +1,7 @@
 // The readers: FMTRD (fixed layout), LSTRD (free format), BINRD (binary records).
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -381,25 +382,23 @@ int LSTRD(int unit, std::initializer_list<InItem> items, bool eof_ok) {
       v = L.quoted();
       quoted = true;
     } else {
-      v = L.token();
-      size_t star = v.find('*');
-      if (star != std::string::npos && star > 0 &&
-          v.find_first_not_of("0123456789") == star) {
-        long r = std::strtol(v.substr(0, star).c_str(), nullptr, 10);
+      // "r*v" and "r*": unsigned digits and '*' in front of a value, which
+      // may be quoted like any other.
+      size_t q = f.lpos;
+      while (q < f.line.size() && f.line[q] >= '0' && f.line[q] <= '9') ++q;
+      if (q > f.lpos && q < f.line.size() && f.line[q] == '*') {
+        long r = 0;
+        for (size_t k = f.lpos; k < q; ++k) r = std::min(r * 10 + (f.line[k] - '0'), 1L << 40);
         if (r <= 0) L.syntax();
-        std::string rest = v.substr(star + 1);
-        if (rest.empty() && f.lpos < f.line.size() && (f.line[f.lpos] == '\'' || f.line[f.lpos] == '"')) {
-          rest = L.quoted();
-          rep_quoted = true;
-        } else {
-          rep_quoted = false;
-        }
-        rep_null = rest.empty() && !rep_quoted;
-        rep_value = rest;
+        f.lpos = q + 1;
+        rep_quoted = f.lpos < f.line.size() && (f.line[f.lpos] == '\'' || f.line[f.lpos] == '"');
+        rep_value = rep_quoted ? L.quoted() : L.token();
+        rep_null = rep_value.empty() && !rep_quoted;
         repeat = r;
         L.after_value();
         continue;
       }
+      v = L.token();
     }
     store(v, quoted);
     tg.advance();
@@ -423,10 +422,7 @@ void BINRD(int unit, std::initializer_list<InItem> items) {
     int64_t size = it.type == InItem::INT || it.type == InItem::REAL4 ? 4 : it.type == InItem::REAL8 ? 8 : it.len;
     need += size * (it.n > 0 ? it.n : 0);
   }
-  if (need > len) {
-    // Move past the record first so that nothing half-read is left behind.
-    RUNERR(67, unit);
-  }
+  if (need > len) RUNERR(67, unit);
   int64_t left = len;
   for (const InItem& it : items) {
     int64_t size = it.type == InItem::INT || it.type == InItem::REAL4 ? 4 : it.type == InItem::REAL8 ? 8 : it.len;

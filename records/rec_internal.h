@@ -16,7 +16,7 @@ struct File {
   FileKind kind = TEXTFILE;
   int fd = -1;
   bool readonly = false;  // opened for reading only (no write permission)
-  bool tty = false;       // standard output on a terminal: lines go out at once
+  bool tty = false;       // each line goes out at once (the listing)
   // Output.
   bool cut = false;  // the next line written cuts the file after it
   std::string obuf;
@@ -36,6 +36,10 @@ File& file(int unit);
 File* find(int unit);
 std::string cond_text(int cond, const File* f);
 void put_line(File& f, const char* s, size_t n);
+// Ends the line that has just been built at the end of f.obuf (adds its LF).
+void line_done(File& f);
+// Fw.d editing of one item (single: a single-precision item).
+std::string edit_real(double x, bool single, int w, int d);
 
 // Reads up to n bytes at the file's read position; returns the count.
 size_t read_bytes(File& f, char* dst, size_t n);

@@ -114,12 +114,16 @@ Format::Format(const char* t) : text(t) {
   if (p.i >= text.size() || text[p.i] != '(') p.bad();
   ++p.i;
   elems = p.list(true);
+  p.blanks();
+  if (p.i != text.size()) p.bad();  // nothing may follow the closing parenthesis
   revert = 0;
   for (size_t k = 0; k < elems.size(); ++k)
     if (elems[k].kind == Elem::GROUP) revert = (int)k;
 }
 
 // ---- Editing numbers ---------------------------------------------------------
+// The editors append straight to the output buffer: zelk writes millions of
+// lines, and a string per item would cost more than the editing itself.
 
 static void stars(std::string& out, int w) { out.append((size_t)w, '*'); }
 
@@ -129,27 +133,33 @@ static void right(std::string& out, const char* t, size_t n, int w) {
   out.append(t, n);
 }
 
-static void edit_i(std::string& out, int32_t v, int w) {
-  char buf[16];
-  int n = snprintf(buf, sizeof buf, "%lld", (long long)v);  // via 64 bits: the lowest integer too
-  right(out, buf, (size_t)n, w);
+// Decimal digits of v written backwards ending at `end`; returns the first.
+static char* digits_back(char* end, unsigned long long v) {
+  do {
+    *--end = (char)('0' + v % 10);
+    v /= 10;
+  } while (v);
+  return end;
 }
 
-// Digits of |x| rounded to d decimals on its exact binary value, ties to even.
-// A single-precision value times 10^d (d <= 10) is exact in double, so that
-// path rounds the product; everything else takes the exact decimal conversion.
-static int magnitude_digits(double ax, bool single, int d, char* buf, size_t cap) {
-  static const double p10[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10};
-  if (single && d <= 10) {
-    double y = ax * p10[d];
-    if (y < 9.0e15) {
-      unsigned long long k = (unsigned long long)std::nearbyint(y);
-      unsigned long long ip = k / (unsigned long long)p10[d], fp = k % (unsigned long long)p10[d];
-      if (d == 0) return snprintf(buf, cap, "%llu", ip);
-      return snprintf(buf, cap, "%llu.%0*llu", ip, d, fp);
-    }
-  }
-  return snprintf(buf, cap, "%.*f", d, ax);
+static void edit_i(std::string& out, int32_t v, int w) {
+  char buf[16];
+  char* e = buf + sizeof buf;
+  // Magnitude in unsigned arithmetic: the lowest integer has no positive twin.
+  char* p = digits_back(e, v < 0 ? 0ull - (unsigned long long)(int64_t)v : (unsigned long long)v);
+  if (v < 0) *--p = '-';
+  right(out, p, (size_t)(e - p), w);
+}
+
+static const unsigned long long kPow10[] = {1ull,         10ull,         100ull,         1000ull,
+                                            10000ull,     100000ull,     1000000ull,     10000000ull,
+                                            100000000ull, 1000000000ull, 10000000000ull};
+
+// True for +0 (checked on the bits, as comparisons see subnormals as zero).
+static bool is_zero_bits(double ax) {
+  uint64_t b;
+  std::memcpy(&b, &ax, sizeof b);
+  return b == 0;
 }
 
 static void edit_f(std::string& out, double x, bool single, int w, int d) {
@@ -162,30 +172,60 @@ static void edit_f(std::string& out, double x, bool single, int w, int d) {
     if (neg && w >= 4) return right(out, "-Inf", 4, w);
     return stars(out, w);
   }
-  char digits[400];
-  int n = magnitude_digits(std::fabs(x), single, d, digits, sizeof digits);
-  if (n <= 0 || n >= (int)sizeof digits) return stars(out, w);
-  // digits: "<int>" or "<int>.<frac>"; build sign, integer part, point, decimals.
-  const char* dot = std::strchr(digits, '.');
-  size_t ilen = dot ? (size_t)(dot - digits) : (size_t)n;
-  bool below_one = ilen == 1 && digits[0] == '0';
-  char text[420];
-  size_t k = 0;
-  if (x < 0) text[k++] = '-';
-  size_t need = k + (below_one ? 0 : ilen) + 1 + (size_t)d;
-  bool zero = below_one && (d == 0 || (int)need + 1 <= w);
-  if (!below_one) {
-    std::memcpy(text + k, digits, ilen);
-    k += ilen;
-  } else if (zero) {
-    text[k++] = '0';
+  // |x| rounded to d decimals on its exact binary value, ties to even, as
+  // integer digits ip[0..ilen) and decimals fr[0..d).
+  double ax = std::fabs(x);
+  char ibuf[24], sbuf[400];
+  const char* ip;
+  const char* fr;
+  size_t ilen;
+  bool below_one;
+  // A single-precision value times 10^d (d <= 10) is exact in double (24 bits
+  // times at most 24 bits of 5^d), so rounding that product to an integer is
+  // the exact rounding. Everything else takes the exact decimal conversion.
+  double y = single && d <= 10 ? ax * (double)kPow10[d] : 0;
+  if (single && d <= 10 && y < 9.0e15) {
+    unsigned long long k = (unsigned long long)std::nearbyint(y);
+    unsigned long long ipart = k / kPow10[d], fpart = k % kPow10[d];
+    char* e = ibuf + sizeof ibuf;
+    char* f = e;
+    for (int j = 0; j < d; ++j) {
+      *--f = (char)('0' + fpart % 10);
+      fpart /= 10;
+    }
+    char* i = digits_back(f, ipart);
+    ip = i;
+    ilen = (size_t)(f - i);
+    fr = f;
+    below_one = ipart == 0;
+  } else {
+    int n = snprintf(sbuf, sizeof sbuf, "%.*f", d, ax);
+    if (n <= 0 || n >= (int)sizeof sbuf) return stars(out, w);
+    const char* dot = d > 0 ? (const char*)std::memchr(sbuf, '.', (size_t)n) : nullptr;
+    ip = sbuf;
+    ilen = dot ? (size_t)(dot - sbuf) : (size_t)n;
+    fr = dot ? dot + 1 : sbuf + n;
+    below_one = ilen == 1 && sbuf[0] == '0';
   }
-  text[k++] = '.';
-  if (d > 0) {
-    std::memcpy(text + k, dot + 1, (size_t)d);
-    k += (size_t)d;
-  }
-  right(out, text, k, w);
+  // Sign, integer digits ('0' below one only with d = 0 or when there is
+  // room), '.', decimals; right-aligned, or asterisks when it cannot fit.
+  // The '-' of a value below zero is told by the sign bit: under
+  // denormals-are-zero a comparison would take a negative subnormal for zero.
+  bool neg = std::signbit(x) && !is_zero_bits(ax);
+  size_t len = (neg ? 1 : 0) + (below_one ? 0 : ilen) + 1 + (size_t)d;
+  bool zero = below_one && (d == 0 || (int)len + 1 <= w);
+  if (zero) ++len;
+  if ((int)len > w) return stars(out, w);
+  size_t at = out.size();
+  out.resize(at + (size_t)w);
+  char* p = &out[at];
+  std::memset(p, ' ', (size_t)w - len);
+  p += (size_t)w - len;
+  if (neg) *p++ = '-';
+  if (zero) *p++ = '0';
+  else if (!below_one) p = (char*)std::memcpy(p, ip, ilen) + ilen;
+  *p++ = '.';
+  std::memcpy(p, fr, (size_t)d);
 }
 
 std::string EDITF(double x, int w, int d) {
@@ -194,36 +234,53 @@ std::string EDITF(double x, int w, int d) {
   return s;
 }
 
+std::string rec::edit_real(double x, bool single, int w, int d) {
+  std::string s;
+  edit_f(s, x, single, w, d);
+  return s;
+}
+
 // ---- FMTWRT --------------------------------------------------------------------
 
 namespace {
 
+// The walk edits each line straight into the file's output buffer, from
+// `base` on; a line is complete when line_done adds its LF.
 struct Walk {
   File& f;
   const Format& fmt;
   const Item* items;
   int n;
   int next = 0;  // next item
-  std::string line;
+  std::string& out;
+  size_t base;
   size_t pos = 0;  // columns already passed on the line
 
-  void place(const char* t, size_t len) {
-    if (line.size() < pos) line.append(pos - line.size(), ' ');
-    line.append(t, len);
-    pos += len;
+  // Blanks up to the position; only writing fills them in, so a line ends
+  // with its last written character.
+  void pad() {
+    size_t have = out.size() - base;
+    if (have < pos) out.append(pos - have, ' ');
   }
-  void place(const std::string& t) { place(t.data(), t.size()); }
+  void moved() { pos = out.size() - base; }
   void end_line() {
-    put_line(f, line.data(), line.size());
-    line.clear();
+    line_done(f);
+    base = out.size();
     pos = 0;
   }
-  [[noreturn]] void mismatch() { RUNERR(61, f.unit); }
+  [[noreturn]] void mismatch() {
+    out.resize(base);  // the half-built line is not written
+    RUNERR(61, f.unit);
+  }
 
   // Carries out one element; false when the walk stops.
   bool elem(const Format::Elem& e) {
     switch (e.kind) {
-      case Format::Elem::LIT: place(e.lit); return true;
+      case Format::Elem::LIT:
+        pad();
+        out.append(e.lit);
+        moved();
+        return true;
       case Format::Elem::X: pos += (size_t)e.w; return true;
       case Format::Elem::SLASH: end_line(); return true;
       case Format::Elem::GROUP:
@@ -236,18 +293,18 @@ struct Walk {
     for (int r = 0; r < e.rep; ++r) {
       if (next >= n) return false;
       const Item& it = items[next++];
-      std::string t;
+      pad();
       if (e.kind == Format::Elem::I) {
         if (it.type != Item::INT) mismatch();
-        edit_i(t, it.i, e.w);
+        edit_i(out, it.i, e.w);
       } else if (e.kind == Format::Elem::F) {
         if (it.type != Item::REAL4 && it.type != Item::REAL8) mismatch();
-        edit_f(t, it.r, it.type == Item::REAL4, e.w, e.d);
+        edit_f(out, it.r, it.type == Item::REAL4, e.w, e.d);
       } else {
         if (it.type != Item::TEXT) mismatch();
-        t.assign(it.s.data(), it.s.size());
+        out.append(it.s.data(), it.s.size());
       }
-      place(t);
+      moved();
     }
     return true;
   }
@@ -271,7 +328,9 @@ struct Walk {
 }  // namespace
 
 void FMTWRT(int unit, const Format& fmt, const Item* items, int n) {
-  Walk w{file(unit), fmt, items, n, 0, std::string(), 0};
+  File& f = file(unit);
+  if (f.readonly) RUNERR(38, unit);
+  Walk w{f, fmt, items, n, 0, f.obuf, f.obuf.size()};
   w.run();
 }
 
