@@ -3,7 +3,6 @@
 // round's trait transformation); genetic correlations with the genetic
 // standard deviations in genetic.cor; environmental correlations in
 // environment.cor. Only with more than one trait.
-#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -15,18 +14,11 @@
 
 namespace {
 
-// The row layouts hold 25 values. A longer row (more than 25 traits) goes on
-// in further lines of 25 values each, set under the values of the first line,
-// rather than letting a value meet the row's integer field.
-void write_row(int unit, const Format& first, const Format& more, Items lead, const double* v, int t) {
-  int n = std::min(t, 25);
-  for (int j = 0; j < n; ++j) lead.push_back(Item(v[j]));
-  FMTWRT(unit, first, lead);
-  for (int j0 = n; j0 < t; j0 += 25) {
-    Items rest;
-    for (int j = j0; j < std::min(t, j0 + 25); ++j) rest.push_back(Item(v[j]));
-    FMTWRT(unit, more, rest);
-  }
+// One row: the leading items, then t values. The analysis input refuses more
+// than 25 traits, so the values always fit the row layouts' 25 fields.
+void write_row(int unit, const Format& fmt, Items lead, const double* v, int t) {
+  for (int j = 0; j < t; ++j) lead.push_back(Item(v[j]));
+  FMTWRT(unit, fmt, lead);
 }
 
 }  // namespace
@@ -39,11 +31,8 @@ void correlation_tables(Model& m) {
   static const Format names("('NAME         ',25(5X,A))");
   static const Format filenames("(999(4X,A))");
   static const Format listrow("(I3,2X,A,2X,25F12.7)");
-  static const Format listmore("(15X,25F12.7)");
   static const Format corrow("(I3,2X,A,2X,25F16.7)");
-  static const Format cormore("(15X,25F16.7)");
   static const Format matrow("(' ',I2,1X,A,25F16.7)");
-  static const Format matmore("(12X,25F16.7)");
   static const Format cellf("(F12.7)");
   static const Format cells("(999A)");
 
@@ -84,8 +73,8 @@ void correlation_tables(Model& m) {
       else
         WRKV2(j) = 1.0;
     }
-    write_row(LISTING, listrow, listmore, {(int32_t)o, name(o)}, m.WRKV2.data(), t);
-    write_row(GENPHEN, corrow, cormore, {(int32_t)o, name(o)}, m.WRKV2.data(), t);
+    write_row(LISTING, listrow, {(int32_t)o, name(o)}, m.WRKV2.data(), t);
+    write_row(GENPHEN, corrow, {(int32_t)o, name(o)}, m.WRKV2.data(), t);
 
     Items cellrow;
     for (int j = 1; j <= t; ++j) cellrow.push_back(Item(std::string_view(cell(j), 12)));
@@ -107,7 +96,7 @@ void correlation_tables(Model& m) {
     M A = mat(*a, t);
     for (int i = 1; i <= t; ++i) {
       for (int j = 1; j <= t; ++j) row[j - 1] = A(i, j);
-      write_row(GENPHEN, matrow, matmore, {(int32_t)i, name(i)}, row.data(), t);
+      write_row(GENPHEN, matrow, {(int32_t)i, name(i)}, row.data(), t);
     }
   }
 }
