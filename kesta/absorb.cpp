@@ -131,8 +131,9 @@ void mult_cols_linv(double* a, const double* linva, double* sirvec, int q) {
 // k of L are first packed into a panel (j by j, the tile's k side by side),
 // and each output is then one sum of L(k,j) x(j) over j = 1..k, from +0 in
 // increasing j, exactly as in the literal loops: the tiles only hold several
-// independent sums at once in vector lanes. Beyond the tiles' work the only
-// extra storage is the panel of q x (tile width) values.
+// independent sums at once in vector lanes. The only extra storage is the
+// panel and, for the rows product, the sums waiting between spans of j:
+// q x (tile width) values each.
 
 namespace {
 
