@@ -108,80 +108,110 @@ struct Targets {
 
 // ---- FMTRD ------------------------------------------------------------------------
 
-// A numeric field of fixed-layout input, blanks removed. Integer fields take an
-// optional sign and digits; real fields may add one '.' and an exponent.
-static bool parse_field(const std::string& raw, bool real, int d, double* dv, float* fv, int32_t* iv,
-                        InItem::Type type) {
-  std::string s;
-  for (char c : raw)
-    if (c != ' ') s.push_back(c);
-  if (s.empty() || s == "+" || s == "-") {
-    if (iv) *iv = 0;
-    if (dv) *dv = 0;
-    if (fv) *fv = 0;
+// One value of a numeric field of fixed-layout input.
+struct FieldValue {
+  int32_t i = 0;
+  float f = 0;
+  double d = 0;
+};
+
+// Parses the w columns at p (fewer when the line is short: the rest reads as
+// blanks). Blanks are ignored; an integer field is an optional sign and
+// digits; a real field may add one '.' and an exponent (E, e, D or d, or a
+// sign alone, then digits). False for any other character.
+static bool parse_field(const char* p, size_t n, InItem::Type type, int d, FieldValue* out) {
+  char sb[128];
+  std::string big;
+  char* s = sb;
+  if (n > sizeof sb) {
+    big.resize(n);
+    s = &big[0];
+  }
+  size_t len = 0;
+  for (size_t k = 0; k < n; ++k)
+    if (p[k] != ' ') s[len++] = p[k];
+  const bool real = type != InItem::INT;
+  if (len == 0 || (len == 1 && (s[0] == '+' || s[0] == '-'))) {  // blanks, or a sign alone: zero
+    *out = FieldValue();
     return true;
   }
   size_t i = 0;
   bool neg = false;
   if (s[i] == '+' || s[i] == '-') neg = s[i++] == '-';
-  std::string mant;
+  const size_t mant_at = i;
   bool point = false;
-  int frac = 0;
-  while (i < s.size() && ((s[i] >= '0' && s[i] <= '9') || (real && s[i] == '.' && !point))) {
-    if (s[i] == '.') {
+  int frac = 0, sig = 0;  // decimals; significant digits in m
+  unsigned long long m = 0;
+  bool m_exact = true;  // m holds every significant digit
+  for (; i < len; ++i) {
+    char c = s[i];
+    if (c >= '0' && c <= '9') {
+      if (point) ++frac;
+      if (m == 0 && c == '0') continue;
+      if (sig < 19) m = m * 10 + (unsigned long long)(c - '0'), ++sig;
+      else m_exact = false;
+    } else if (real && c == '.' && !point) {
       point = true;
     } else {
-      mant.push_back(s[i]);
-      if (point) ++frac;
+      break;
     }
-    ++i;
   }
+  const size_t mant_end = i;
   long exp = 0;
-  if (real && i < s.size()) {
+  if (real && i < len) {
     char c = s[i];
     if (c == 'E' || c == 'e' || c == 'D' || c == 'd') ++i;
     else if (c != '+' && c != '-') return false;
     bool eneg = false;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) eneg = s[i++] == '-';
-    if (i >= s.size()) return false;
-    while (i < s.size() && s[i] >= '0' && s[i] <= '9') {
+    if (i < len && (s[i] == '+' || s[i] == '-')) eneg = s[i++] == '-';
+    if (i >= len) return false;
+    while (i < len && s[i] >= '0' && s[i] <= '9') {
       if (exp < 100000) exp = exp * 10 + (s[i] - '0');
       ++i;
     }
     if (eneg) exp = -exp;
   }
-  if (i != s.size()) return false;
-  if (mant.empty()) mant = "0";
+  if (i != len) return false;
   if (!real) {
-    long long v = 0;
-    for (char c : mant) {
-      v = v * 10 + (c - '0');
-      if (v > 2147483648LL) return false;
-    }
-    if (neg) v = -v;
-    if (v > 2147483647LL) return false;
-    *iv = (int32_t)v;
+    // Digits only; more than 10 significant ones are out of range anyway.
+    if (!m_exact || m > 2147483648ull || (!neg && m > 2147483647ull)) return false;
+    out->i = neg ? (int32_t)(0 - (uint32_t)m) : (int32_t)m;
     return true;
   }
   // Without a point the last d digits are the decimals.
   long scale = exp - (point ? frac : d);
-  std::string t = (neg ? "-" : "") + mant + "e" + std::to_string(scale);
-  if (type == InItem::REAL4) *fv = std::strtof(t.c_str(), nullptr);
-  else *dv = std::strtod(t.c_str(), nullptr);
+  // Exact fast path: an integer and a power of ten both exact in the item's
+  // precision, joined by one correctly rounded division or product, give the
+  // correctly rounded value of the decimal text.
+  static const double p10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                               1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  if (m_exact && type == InItem::REAL4 && m < (1ull << 24) && scale >= -10 && scale <= 10) {
+    float v = scale < 0 ? (float)m / (float)p10[-scale] : (float)m * (float)p10[scale];
+    out->f = neg ? -v : v;
+    return true;
+  }
+  if (m_exact && type == InItem::REAL8 && m < (1ull << 53) && scale >= -22 && scale <= 22) {
+    double v = scale < 0 ? (double)m / p10[-scale] : (double)m * p10[scale];
+    out->d = neg ? -v : v;
+    return true;
+  }
+  // Otherwise the exact conversion of the digits and the scale.
+  std::string t = neg ? "-" : "";
+  for (size_t k = mant_at; k < mant_end; ++k)
+    if (s[k] != '.') t.push_back(s[k]);
+  if (t.empty() || t == "-") t += "0";
+  t += "e" + std::to_string(scale);
+  if (type == InItem::REAL4) out->f = std::strtof(t.c_str(), nullptr);
+  else out->d = std::strtod(t.c_str(), nullptr);
   return true;
 }
 
 int FMTRD(int unit, const Format& fmt, std::initializer_list<InItem> items) {
   File& f = file(unit);
-  std::string line;
+  static std::string line;  // kept between calls: no allocation per line
   if (!next_line(f, line)) return -1;
   Targets tg(items.begin(), items.end());
   size_t col = 0;
-  auto field = [&](int w) {
-    std::string s = col < line.size() ? line.substr(col, (size_t)w) : std::string();
-    col += (size_t)w;
-    return s;
-  };
   for (const auto& e : fmt.elems) {
     if (e.kind == Format::Elem::X) {
       col += (size_t)e.w;
@@ -189,18 +219,18 @@ int FMTRD(int unit, const Format& fmt, std::initializer_list<InItem> items) {
     }
     if (e.kind != Format::Elem::I && e.kind != Format::Elem::F) continue;
     for (int r = 0; r < e.rep && !tg.done(); ++r) {
-      std::string s = field(e.w);
+      const char* p = line.data() + std::min(col, line.size());
+      size_t n = col < line.size() ? std::min((size_t)e.w, line.size() - col) : 0;
+      col += (size_t)e.w;
       const InItem& it = tg.item();
       bool real = e.kind == Format::Elem::F;
       if (real != (it.type != InItem::INT)) RUNERR(61, unit);
-      int32_t iv = 0;
-      float fv = 0;
-      double dv = 0;
-      if (!parse_field(s, real, e.d, &dv, &fv, &iv, it.type)) RUNERR(64, unit);
-      void* p = tg.at();
-      if (it.type == InItem::INT) *(int32_t*)p = iv;
-      else if (it.type == InItem::REAL4) *(float*)p = fv;
-      else *(double*)p = dv;
+      FieldValue v;
+      if (!parse_field(p, n, it.type, e.d, &v)) RUNERR(64, unit);
+      void* at = tg.at();
+      if (it.type == InItem::INT) *(int32_t*)at = v.i;
+      else if (it.type == InItem::REAL4) *(float*)at = v.f;
+      else *(double*)at = v.d;
       tg.advance();
     }
   }

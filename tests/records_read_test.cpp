@@ -4,7 +4,9 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -78,6 +80,58 @@ TEST(RecordsFmtrd, FieldRules) {
   Child c = read_coef(dir);
   EXPECT_EQ(c.status, 0) << c.err;
   EXPECT_EQ(c.notes, want + "end 13 14 0.75\n");
+}
+
+// Random real fields against the exact conversion of their digits, read
+// into single- and double-precision items: every value correctly rounded.
+TEST(RecordsFmtrd, RealFieldsRoundCorrectly) {
+  std::mt19937 g(4242);
+  std::string file;
+  std::vector<float> want4;
+  std::vector<double> want8;
+  for (int k = 0; k < 3000; ++k) {
+    std::string digits;
+    int nd = 1 + (int)(g() % 9);
+    for (int j = 0; j < nd; ++j) digits.push_back((char)('0' + g() % 10));
+    bool point = g() % 3 != 0;
+    int at = (int)(g() % (nd + 1));
+    bool neg = g() % 2;
+    int exp = g() % 4 == 0 ? (int)(g() % 31) - 15 : 0;
+    std::string field = (neg ? "-" : "") + (point ? digits.substr(0, at) + "." + digits.substr(at) : digits);
+    if (exp != 0) field += (exp < 0 ? "E" : "E+") + std::to_string(exp);
+    if (field.size() > 10) continue;
+    // The value: the digits, scaled by the decimals (6 without a point) and the exponent.
+    int scale = exp - (point ? nd - at : 6);
+    std::string exact = (neg ? "-" : "") + digits + "e" + std::to_string(scale);
+    want4.push_back(std::strtof(exact.c_str(), nullptr));
+    want8.push_back(std::strtod(exact.c_str(), nullptr));
+    file += "    1    2" + std::string(10 - field.size(), ' ') + field + "\n";
+  }
+  TempDir dir;
+  dir.write("zelk.coef", file);
+  Child c = run_child(dir, "kesta", [] {
+    static const Format f("(2I5,F10.6)");
+    FILOPN("zelk.coef", 11, TEXTFILE);
+    int32_t i, j;
+    float x;
+    double y;
+    char b[64];
+    while (FMTRD(11, f, {in(i), in(j), in(x)}) == 0) {
+      std::snprintf(b, sizeof b, "%a", (double)x);
+      note(b);
+    }
+    FILREW(11);
+    while (FMTRD(11, f, {in(i), in(j), in(y)}) == 0) {
+      std::snprintf(b, sizeof b, "%a", y);
+      note(b);
+    }
+  });
+  ASSERT_EQ(c.status, 0) << c.err;
+  std::string want;
+  char b[64];
+  for (float x : want4) std::snprintf(b, sizeof b, "%a\n", (double)x), want += b;
+  for (double y : want8) std::snprintf(b, sizeof b, "%a\n", y), want += b;
+  EXPECT_EQ(c.notes, want);
 }
 
 TEST(RecordsFmtrd, LastLineWithoutLfAndRewind) {
