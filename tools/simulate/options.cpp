@@ -38,21 +38,22 @@ Options (lists are comma-separated; a list of one value applies to all):
   --hys-sd X       standard deviation of the class effects, in phenotypic
                    standard deviations (default 0.7)
   --years Y1-Y2    birth years of the bulls (default 1975-2005; 11..2028)
-  --imported F     fraction of bulls with IDs of the import series (default 0.15)
+  --imported F     fraction of bulls with import-series IDs (default 0.15)
   --seed N         seed (default 1)
   --out DIR        output directory, made when missing (default .)
   --help           this text
 
-The model. Trait i of a phenotype has variance P(i) = sd(i)^2; the sire
+The model. The phenotype of trait i has variance P(i) = sd(i)^2; the sire
 variance is S0(i,i) = h2(i) P(i) / 4 and the error variance R0(i,i) = P(i) -
 S0(i,i), so that 4 S / (S + R), kesta's heritability, is h2; the covariances
 follow from --rg and --re. A record of a daughter is mean + class effect + the
 sire's true transmitting ability (TA) + an error with covariance R0. A bull's
 TA is the effect of its genetic group plus its genetic deviation a =
 1/2 a(sire) + 1/4 a(MGS) + 1/8 a(MGGS) + a Mendelian term with covariance
-d S0, d = 1 - a/4 - b/16 - c/64 (a, b, c = 1 when the sire, MGS, MGGS is a bull
-of the pedigree), an ancestor outside the pedigree taking its group's mean
-deviation, 0. This is the covariance whose inverse zelk's coefficients hold.
+d S0, d = 1 - k1/4 - k2/16 - k3/64 (k1, k2, k3 = 1 when the sire, MGS, MGGS is
+a bull of the pedigree, else 0), an ancestor outside the pedigree taking its
+group's mean deviation, 0. This is the covariance whose inverse zelk's
+coefficients hold, and the model kesta fits.
 
 The pedigree. Bulls are born evenly over the years; their IDs are strictly
 ascending in birth order with gaps of 2 to 20, and a fraction carry IDs of a
@@ -76,7 +77,8 @@ pass.dat, records 1..9+q as kesta reads them. With M absorbing the classes
 (deviation from the class mean), Z the daughter-by-sire incidence and Q the
 sire-by-group incidence of groups 1..G: W = Z'MZ, r = Z'My, YMYPK = y'My;
 WSSPK = the pooled covariance within class-by-sire subclasses (herdmates of a
-class form one subclass), divided by NREC minus the number of subclasses;
+class form one subclass), divided by NREC minus the number of subclasses
+(pooled within classes instead when that leaves fewer than T);
 NFIXLV = classes holding a record; NREC = records, herdmates included;
 NDFDED = NFIXLV + q; sires in pedigree.dat order with their groups; N = WQ,
 H = Q'WQ, GRPRHS = Q'r; BASEEN = the sum of W over the base group's sires.
