@@ -310,6 +310,17 @@ struct Lst {
 
 // A number in an integer's place: sign, digits with at most one '.', exponent.
 bool to_int(const std::string& s, int32_t* out, bool* range) {
+  // The files' own form, a sign and at most 9 digits, needs no conversion
+  // through double precision (the value is the same).
+  {
+    size_t k = s.size() > 0 && (s[0] == '+' || s[0] == '-') ? 1 : 0;
+    if (s.size() > k && s.size() - k <= 9 && s.find_first_not_of("0123456789", k) == std::string::npos) {
+      int32_t v = 0;
+      for (size_t j = k; j < s.size(); ++j) v = v * 10 + (s[j] - '0');
+      *out = s[0] == '-' ? -v : v;
+      return true;
+    }
+  }
   size_t i = 0;
   std::string t;
   if (i < s.size() && (s[i] == '+' || s[i] == '-')) t.push_back(s[i++]);

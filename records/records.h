@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -43,10 +44,21 @@ struct Item {
   std::string_view s;
 
   Item(int32_t v) : type(INT), i(v) {}
-  Item(float v) : type(REAL4), r(v) {}
+  Item(float v) : type(REAL4), r(widen(v)) {}
   Item(double v) : type(REAL8), r(v) {}
   Item(std::string_view v) : type(TEXT), s(v) {}
   Item(const char* v) : type(TEXT), s(v) {}
+
+  // The exact value of a single-precision real in double precision, also for
+  // a subnormal one, which a plain conversion under denormals-are-zero (set
+  // by RUNSTART) would turn into zero.
+  static double widen(float v) {
+    uint32_t b;
+    std::memcpy(&b, &v, sizeof b);
+    if ((b & 0x7f800000u) != 0 || (b & 0x007fffffu) == 0) return v;
+    double m = (double)(int32_t)(b & 0x007fffffu) * 0x1p-149;
+    return (b >> 31) ? -m : m;
+  }
 };
 using Items = std::vector<Item>;
 

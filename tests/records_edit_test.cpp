@@ -384,16 +384,19 @@ TEST(RecordsFmtwrt, Layouts) {
     EXPECT_EQ(dir.read("case" + std::to_string(k)), cs[k].want) << cs[k].name << ": " << cs[k].format;
 }
 
-// Under denormals-are-zero (set by RUNSTART) a negative subnormal still
-// has its '-', and lines to standard output arrive whole.
+// Under denormals-are-zero (set by RUNSTART) a subnormal double or single
+// value is still edited on its exact value, with its '-'.
 TEST(RecordsFmtwrt, SubnormalSignUnderRunStart) {
   TempDir dir;
   Child c = run_child(dir, "kesta", [] {
     static const Format f("(F10.4,F10.4)");
     FMTWRT(LISTING, f, {-std::numeric_limits<double>::denorm_min(), std::numeric_limits<double>::denorm_min()});
+    static const Format g("(F10.4,F50.47)");
+    volatile float tiny = -1e-40f;  // a subnormal single, kept out of constant folding
+    FMTWRT(LISTING, g, {(float)tiny, -std::numeric_limits<float>::denorm_min()});
   });
   EXPECT_EQ(c.status, 0);
-  EXPECT_EQ(c.out, "   -0.0000    0.0000\n");
+  EXPECT_EQ(c.out, "   -0.0000    0.0000\n   -0.0000-0.00000000000000000000000000000000000000000000140\n");
 }
 
 // An item that does not suit its descriptor, or items that a format without
