@@ -58,7 +58,7 @@ static bool flush_file(File& f) {
   const char* p = f.obuf.data();
   size_t left = f.obuf.size();
   while (left > 0) {
-    ssize_t n = f.unit == LISTING ? ::write(f.fd, p, left) : ::pwrite(f.fd, p, left, f.wpos);
+    ssize_t n = f.unit == LISTING || !f.regular ? ::write(f.fd, p, left) : ::pwrite(f.fd, p, left, f.wpos);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     p += n;
@@ -67,7 +67,8 @@ static bool flush_file(File& f) {
   }
   f.obuf.clear();
   if (f.cut && f.unit != LISTING) {
-    if (::ftruncate(f.fd, f.wpos) != 0) return false;
+    // Only a regular file can be cut (a file linked to /dev/null is fine).
+    if (f.regular && ::ftruncate(f.fd, f.wpos) != 0) return false;
     f.cut = false;
   }
   return true;
@@ -159,7 +160,9 @@ void FILOPN(const char* name, int unit, FileKind kind) {
   }
   if (fd < 0) RUNERR(30, unit);
   struct stat st;
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) RUNERR(30, unit);
+  bool known = ::fstat(fd, &st) == 0;
+  if (known && S_ISDIR(st.st_mode)) RUNERR(30, unit);
+  f->regular = !known || S_ISREG(st.st_mode);
   f->fd = fd;
   f->cut = true;
 }

@@ -16,6 +16,7 @@ struct File {
   FileKind kind = TEXTFILE;
   int fd = -1;
   bool readonly = false;  // opened for reading only (no write permission)
+  bool regular = true;    // a regular file; else (a device, a pipe) written in sequence, never cut
   bool tty = false;       // each line goes out at once (the listing)
   // Output.
   bool cut = false;  // the next line written cuts the file after it

@@ -269,6 +269,21 @@ TEST(RecordsFiles, FailedWriteIsCondition38) {
   EXPECT_EQ(c.notes, "");
 }
 
+// An output file linked to a device is written in sequence and never cut:
+// discarding a file through /dev/null is no failure.
+TEST(RecordsFiles, OutputToDevice) {
+  TempDir dir;
+  ASSERT_EQ(::symlink("/dev/null", (dir.path + "/genphen.cor").c_str()), 0);
+  Child c = run_child(dir, "kesta", [] {
+    FILOPN("genphen.cor", 14, TEXTFILE);
+    for (int32_t k = 0; k < 3; ++k) LSTWRT(14, {k});
+    FILREW(14);
+    LSTWRT(14, {"again"});
+  });
+  EXPECT_EQ(c.status, 0);
+  EXPECT_EQ(c.err, "");
+}
+
 // Buffered lines that cannot be completed when the run ends: condition 38,
 // never a silent status 0.
 TEST(RecordsFiles, FailedCompletionIsCondition38) {
