@@ -387,10 +387,12 @@ int LSTRD(int unit, std::initializer_list<InItem> items, bool eof_ok) {
         std::string t = v;
         for (char& c : t)
           if (c == 'd' || c == 'D' || c == 'q' || c == 'Q') c = 'e';
-        double dv = std::strtod(t.c_str(), &end);
-        if (t.empty() || *end) L.syntax();
-        if (it.type == InItem::REAL4) *(float*)p = (float)dv;
-        else *(double*)p = dv;
+        // A number (no hexadecimal form, no "inf" or "nan"), converted once
+        // to the item's precision.
+        if (t.empty() || t.find_first_not_of("0123456789+-.eE") != std::string::npos) L.syntax();
+        if (it.type == InItem::REAL4) *(float*)p = std::strtof(t.c_str(), &end);
+        else *(double*)p = std::strtod(t.c_str(), &end);
+        if (*end) L.syntax();
       }
     }
   };

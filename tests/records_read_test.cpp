@@ -293,6 +293,25 @@ TEST(RecordsLstrd, Texts) {
             "[TOOLONGT] 9\n");
 }
 
+// Real items (the module reads them, though the system's free-format file
+// holds none): each value converted once, to the item's own precision.
+TEST(RecordsLstrd, RealItems) {
+  TempDir dir;
+  dir.write("reals.dat", "1.000000059604644775390626 0.1 2.5e1 1d2 -3Q0 ,,\n0x10\n");
+  Child c = run_child(dir, "zelk", [] {
+    FILOPN("reals.dat", 10, TEXTFILE);
+    float a = 0, b = 0;
+    double x[4] = {0, 0, 0, 7};
+    LSTRD(10, {in(a), in(b), in(x, 4)}, false);
+    char buf[200];
+    std::snprintf(buf, sizeof buf, "%a %a %g %g %g %g", (double)a, (double)b, x[0], x[1], x[2], x[3]);
+    note(buf);
+    LSTRD(10, {in(a)}, false);
+  });
+  EXPECT_EQ(c.notes, "0x1.000002p+0 0x1.99999ap-4 25 100 -3 7\n");  // above the midpoint: rounded up, not to even
+  EXPECT_EQ(c.status, 59);                                               // a hexadecimal form is no number here
+}
+
 // Malformed values and ends of file.
 TEST(RecordsLstrd, Conditions) {
   std::string long_value(2050, '7'), max_value = "'" + std::string(2049, 'Z') + "'";
