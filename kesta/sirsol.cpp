@@ -19,6 +19,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "kesta/phases.h"
@@ -100,26 +101,83 @@ void diagonal(const double* AP, double* DG, int n) {
   for (int64_t j = 1; j <= n; ++j) DG[j - 1] = AP[pk(j, j) - 1];
 }
 
-// Off-diagonal sums of sire j over the coefficients, for traits l0..l0+B-1:
-// B separate chains, each in ascending k and started from WK(j,l).
-template <int B>
-inline void sweep(int j, int l0, CMat K, Mat S, Mat WK, int n) {
-  double acc[B];
-  const double* s[B];
-  for (int b = 0; b < B; ++b) {
-    acc[b] = WK(j, l0 + b);
-    s[b] = &S(1, l0 + b);  // s[b][k-1] = S(k, l0+b)
+// The coefficient part and the update of one round, sire by sire, for T
+// traits. Each sire's sum for trait l is one chain from WK(j,l) over
+// k = 1..n (k /= j) in ascending order. ST holds S trait-major
+// (ST[(k-1)T + l-1] = S(k,l)) and is kept equal to S.
+//
+// A chain for sire j needs the new solutions of sires 1..j-1, so the chains
+// of P consecutive sires j0..j0+P-1 run their first j0-1 terms side by side
+// (those solutions are all new already); then each finishes in turn, in sire
+// order, from k = j0 on. Every chain keeps its order; only independent
+// chains overlap, which hides the latency of the additions when T is small.
+template <int T, int P>
+void sires_round(const double* Kp, const double* lambda, CMat Y, Mat S, Mat WK, const double* DG, double* u,
+                 double* v, double* ST, int n) {
+  CMat K{Kp, n};
+  for (int j0 = 1; j0 <= n;) {
+    const int np = n - j0 + 1 < P ? 1 : P;  // the last few sires one at a time
+    double acc[P][T];
+    const double* kc[P];
+    for (int p = 0; p < P; ++p) {
+      kc[p] = Kp + (int64_t)(j0 + (p < np ? p : 0) - 1) * n;
+      for (int b = 0; b < T; ++b) acc[p][b] = WK(j0 + (p < np ? p : 0), b + 1);
+    }
+    for (int k = 1; k < j0; ++k) {
+      const double* sk = ST + (int64_t)(k - 1) * T;
+#pragma GCC unroll 8
+      for (int p = 0; p < P; ++p) {
+        const double c = kc[p][k - 1];
+#pragma GCC unroll 32
+        for (int b = 0; b < T; ++b) acc[p][b] = sk[b] * c + acc[p][b];
+      }
+    }
+    for (int p = 0; p < np; ++p) {
+      const int j = j0 + p;
+      const double* kj = kc[p];
+      double a[T];
+      for (int b = 0; b < T; ++b) a[b] = acc[p][b];
+      for (int k = j0; k < j; ++k) {
+        const double c = kj[k - 1], *sk = ST + (int64_t)(k - 1) * T;
+#pragma GCC unroll 32
+        for (int b = 0; b < T; ++b) a[b] = sk[b] * c + a[b];
+      }
+      for (int k = j + 1; k <= n; ++k) {
+        const double c = kj[k - 1], *sk = ST + (int64_t)(k - 1) * T;
+#pragma GCC unroll 32
+        for (int b = 0; b < T; ++b) a[b] = sk[b] * c + a[b];
+      }
+      for (int b = 0; b < T; ++b) WK(j, b + 1) = a[b];
+      update_sire(j, K, lambda, Y, S, WK, DG, u, v, T);
+      for (int b = 0; b < T; ++b) ST[(int64_t)(j - 1) * T + b] = S(j, b + 1);
+    }
+    j0 += np;
   }
-  const double* kj = K.p + (int64_t)(j - 1) * K.n;
-  for (int k = 1; k < j; ++k) {
-    double c = kj[k - 1];
-    for (int b = 0; b < B; ++b) acc[b] = s[b][k - 1] * c + acc[b];
+}
+
+using Round = void (*)(const double*, const double*, CMat, Mat, Mat, const double*, double*, double*, double*, int);
+
+// Up to 8 chains overlap: several sires' when there are few traits.
+template <int... T>
+Round pick(int t, std::integer_sequence<int, T...>) {
+  Round r = nullptr;
+  ((t == T + 1 ? (r = sires_round<T + 1, (T + 1 < 8 ? 8 / (T + 1) : 1)>, 0) : 0), ...);
+  return r;
+}
+
+// Any other trait count: chain after chain.
+void sires_round_any(const double* Kp, const double* lambda, CMat Y, Mat S, Mat WK, const double* DG, double* u,
+                     double* v, int n, int t) {
+  CMat K{Kp, n};
+  for (int j = 1; j <= n; ++j) {
+    for (int l = 1; l <= t; ++l) {
+      double acc = WK(j, l);
+      for (int k = 1; k <= n; ++k)
+        if (k != j) acc = S(k, l) * K(k, j) + acc;
+      WK(j, l) = acc;
+    }
+    update_sire(j, K, lambda, Y, S, WK, DG, u, v, t);
   }
-  for (int k = j + 1; k <= n; ++k) {
-    double c = kj[k - 1];
-    for (int b = 0; b < B; ++b) acc[b] = s[b][k - 1] * c + acc[b];
-  }
-  for (int b = 0; b < B; ++b) WK(j, l0 + b) = acc[b];
 }
 
 }  // namespace
@@ -156,10 +214,10 @@ void SIRSOL_literal(const double* Kp, const double* AP, const double* lambda, co
 
 // The same rounds, bit for bit: the nonzero off-diagonal coefficients are
 // listed once in storage order, so a round walks only those; the sweep over
-// K runs up to eight traits' chains side by side, each in its own order.
+// K overlaps independent chains (sires_round). O(nnz + n t) extra memory.
 void SIRSOL(const double* Kp, const double* AP, const double* lambda, const double* Yp, double* Sp, double* WKp,
             double* DG, double* u, double* v, int n, int t) {
-  CMat K{Kp, n}, Y{Yp, n};
+  CMat Y{Yp, n};
   Mat S{Sp, n}, WK{WKp, n};
   diagonal(AP, DG, n);
   LSTWRT(LISTING);
@@ -174,6 +232,10 @@ void SIRSOL(const double* Kp, const double* AP, const double* lambda, const doub
       double a = AP[pk(j, k) - 1];
       if (!(a == 0)) off.push_back({(int32_t)k, (int32_t)j, a});
     }
+  std::vector<double> ST((size_t)n * (size_t)(t > 0 ? t : 0));
+  for (int k = 1; k <= n; ++k)
+    for (int l = 1; l <= t; ++l) ST[(size_t)(k - 1) * t + (l - 1)] = S(k, l);
+  const Round sires = pick(t, std::make_integer_sequence<int, 32>{});
 
   for (int r = 1; r <= MAXRND; ++r) {
     start_round(WK, u, v, n, t);
@@ -183,14 +245,10 @@ void SIRSOL(const double* Kp, const double* AP, const double* lambda, const doub
         WK(e.k, l) = (S(e.j, l) * e.a) * lambda[l - 1] + WK(e.k, l);
       }
     }
-    for (int j = 1; j <= n; ++j) {
-      int l = 1;
-      for (; l + 7 <= t; l += 8) sweep<8>(j, l, K, S, WK, n);
-      if (l + 3 <= t) sweep<4>(j, l, K, S, WK, n), l += 4;
-      if (l + 1 <= t) sweep<2>(j, l, K, S, WK, n), l += 2;
-      if (l <= t) sweep<1>(j, l, K, S, WK, n);
-      update_sire(j, K, lambda, Y, S, WK, DG, u, v, t);
-    }
+    if (sires)
+      sires(Kp, lambda, Y, S, WK, DG, u, v, ST.data(), n);
+    else
+      sires_round_any(Kp, lambda, Y, S, WK, DG, u, v, n, t);
     if (end_round(r, u, v, t)) return;
   }
   not_converged();
