@@ -191,3 +191,87 @@ TEST(Eigvec, NonFiniteInputReturns) {
 }
 
 }  // namespace
+
+// ---- EIGVEC against its literal form -----------------------------------------
+
+namespace {
+
+struct Input {
+  const char* what;
+  int nm, n;
+  std::vector<double> a;
+};
+
+std::vector<Input> fast_literal_inputs() {
+  std::mt19937_64 gen(77);
+  std::vector<Input> in;
+  // Small and odd orders, and orders around the block widths (8, 32).
+  for (int n : {1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 31, 32, 33, 34, 40, 63, 64, 65, 70, 97})
+    in.push_back({"random", n + (n % 2), n, random_symmetric(gen, n + (n % 2), n)});
+  for (int n : {6, 33, 41}) {
+    auto a = random_symmetric(gen, n, n);
+    decouple(a, n, n, 0);
+    decouple(a, n, n, n / 3);
+    decouple(a, n, n, n - 1);
+    // Scattered exact zeros of both signs as well.
+    for (int j = 0; j < n; ++j)
+      for (int i = j; i < n; ++i)
+        if ((i * 7 + j * 3) % 5 == 0) a[j * n + i] = (i + j) % 2 ? 0.0 : -0.0;
+    in.push_back({"zeros", n, n, a});
+  }
+  for (int n : {5, 36}) {
+    std::vector<double> a(n * n, 0.0);
+    for (int i = 0; i < n; ++i) a[i * n + i] = (i * 37) % 11 - 5.0;
+    in.push_back({"diagonal", n, n, a});
+    for (int i = 0; i + 1 < n; ++i) a[i * n + i + 1] = i % 4 ? 1.0 / (i + 1) : 0.0;
+    in.push_back({"tridiagonal", n, n, a});
+  }
+  {
+    // Repeated eigenvalues: a rotated identity plus a rank-one term.
+    const int n = 35;
+    std::vector<double> a(n * n, 0.0);
+    for (int j = 0; j < n; ++j)
+      for (int i = j; i < n; ++i) a[j * n + i] = (i == j ? 2.0 : 0.0) + 1.0 / ((i + 1) * (j + 1));
+    in.push_back({"clustered", n, n, a});
+  }
+  {
+    const int n = 20;
+    auto a = random_symmetric(gen, n, n);
+    a[3 * n + 7] = NaN;
+    in.push_back({"nan", n, n, a});
+  }
+  return in;
+}
+
+// Same bits element by element, except that any two NaNs count as equal: the
+// sign of a NaN from two NaN operands is the compiler's choice of operand
+// order, and every NaN prints alike.
+bool same_bits_or_nan(const std::vector<double>& x, const std::vector<double>& y) {
+  if (x.size() != y.size()) return false;
+  for (size_t i = 0; i < x.size(); ++i)
+    if (!(std::isnan(x[i]) && std::isnan(y[i])) && std::memcmp(&x[i], &y[i], sizeof(double)) != 0) return false;
+  return true;
+}
+
+TEST(EigvecFast, SameBitsAsTheLiteralForm) {
+  for (const auto& c : fast_literal_inputs()) {
+    SCOPED_TRACE(std::string(c.what) + " n=" + std::to_string(c.n));
+    const size_t size = static_cast<size_t>(c.nm) * c.n;
+    std::vector<double> a1 = c.a, a2 = c.a, d1(c.n), d2(c.n), e1(c.n), e2(c.n);
+    std::vector<double> z1(size, 5.0), z2(size, 5.0);
+    eigvec_literal(c.nm, c.n, a1.data(), d1.data(), e1.data(), z1.data());
+    EIGVEC(c.nm, c.n, a2.data(), d2.data(), e2.data(), z2.data());
+    EXPECT_TRUE(same_bits_or_nan(d1, d2));
+    EXPECT_TRUE(same_bits_or_nan(z1, z2));
+    EXPECT_TRUE(same_bits(a2, c.a));
+    // In place: z the same array as a.
+    a1 = c.a;
+    a2 = c.a;
+    eigvec_literal(c.nm, c.n, a1.data(), d1.data(), e1.data(), a1.data());
+    EIGVEC(c.nm, c.n, a2.data(), d2.data(), e2.data(), a2.data());
+    EXPECT_TRUE(same_bits_or_nan(d1, d2));
+    EXPECT_TRUE(same_bits_or_nan(a1, a2));
+  }
+}
+
+}  // namespace

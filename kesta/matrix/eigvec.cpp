@@ -13,46 +13,635 @@
 //   z   out     nm x n: column j the normalised eigenvector of d(j); may be
 //               the same array as a (the result is the same bits)
 //
-// Every operation is one rounded double-precision operation in the order
-// below; sums run in the index order shown.
-//
 // Stops (message on the listing, exit status 1):
 //   n > nm      "0MATRIX DIMENSION LARGER THAN DECLARED" (nothing fits)
 //   30 QL iterations for one eigenvalue without convergence
 //               " PROBLEMS IN SUBROUTINE EIGVEC AT ROW" and the row l
 //               (its place in the tridiagonal matrix, before the sort)
+//
+// The results are those of eigvec_literal to the bit: every element receives
+// the same rounded operations in the same order. Only the order in which
+// independent elements are visited differs:
+//   - reduction: the column dot products of A u run as several separate
+//     chains at once, each still in ascending row order;
+//   - accumulation: a block of columns is carried through all the
+//     transformations in turn (each column depends only on itself and on the
+//     Householder vectors), each dot product still summed from +0 in
+//     ascending k;
+//   - QL: the (c, s) of each rotation depend only on d and e, never on z, so
+//     they are recorded and applied later, in their original order, to blocks
+//     of rows of z across vector lanes.
+#include <algorithm>
 #include <cmath>
-#include <limits>
+#include <cstring>
+#include <new>
+#include <vector>
 
+#include "kesta/matrix/eigvec_hyp.h"
 #include "kesta/matrix/kernels.h"
 #include "kesta/model.h"
 #include "records/records.h"
 
 namespace {
 
-// sqrt(x^2 + y^2) without destructive overflow or underflow; the loop and its
-// t = 4 test are those the results depend on. A NaN would keep t from ever
-// reaching 4: it gives a NaN result instead, so that the routine still ends.
-double hyp(double x, double y) {
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  if (std::isnan(x) || std::isnan(y)) return nan;
-  const double ax = std::fabs(x), ay = std::fabs(y);
-  double p = ax < ay ? ay : ax;
-  const double q = ax < ay ? ax : ay;
-  if (p == 0.0) return 0.0;
-  const double w = q / p;
-  double r = w * w;
-  for (;;) {
-    const double t = 4.0 + r;
-    if (t == 4.0) break;
-    if (std::isnan(t)) return nan;  // both infinite
-    const double s = r / t;
-    const double u = (1.0 + s) + s;
-    p = p * u;
-    const double v = s / u;
-    r = (v * v) * r;
+// Eight doubles operated on elementwise; each lane is one IEEE operation, so
+// a lane computes exactly what the scalar loop computes for its element.
+typedef double v8 __attribute__((vector_size(64), aligned(8), may_alias));
+
+inline v8 load8(const double* p) {
+  v8 v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+inline void store8(double* p, v8 v) { std::memcpy(p, &v, sizeof v); }
+inline v8 splat8(double x) { return v8{x, x, x, x, x, x, x, x}; }
+
+// Transposes the 8 x 8 block t0..t7 (element c of t_r becomes element r of
+// t_c); values are only moved, never changed.
+inline void transpose8(v8& t0, v8& t1, v8& t2, v8& t3, v8& t4, v8& t5, v8& t6, v8& t7) {
+  typedef long long idx __attribute__((vector_size(64)));
+  const idx lo = {0, 8, 2, 10, 4, 12, 6, 14}, hi = {1, 9, 3, 11, 5, 13, 7, 15};
+  const idx lo2 = {0, 1, 8, 9, 4, 5, 12, 13}, hi2 = {2, 3, 10, 11, 6, 7, 14, 15};
+  const idx lo4 = {0, 1, 2, 3, 8, 9, 10, 11}, hi4 = {4, 5, 6, 7, 12, 13, 14, 15};
+  const v8 b0 = __builtin_shuffle(t0, t1, lo), b1 = __builtin_shuffle(t0, t1, hi);
+  const v8 b2 = __builtin_shuffle(t2, t3, lo), b3 = __builtin_shuffle(t2, t3, hi);
+  const v8 b4 = __builtin_shuffle(t4, t5, lo), b5 = __builtin_shuffle(t4, t5, hi);
+  const v8 b6 = __builtin_shuffle(t6, t7, lo), b7 = __builtin_shuffle(t6, t7, hi);
+  const v8 c0 = __builtin_shuffle(b0, b2, lo2), c2 = __builtin_shuffle(b0, b2, hi2);
+  const v8 c1 = __builtin_shuffle(b1, b3, lo2), c3 = __builtin_shuffle(b1, b3, hi2);
+  const v8 c4 = __builtin_shuffle(b4, b6, lo2), c6 = __builtin_shuffle(b4, b6, hi2);
+  const v8 c5 = __builtin_shuffle(b5, b7, lo2), c7 = __builtin_shuffle(b5, b7, hi2);
+  t0 = __builtin_shuffle(c0, c4, lo4), t4 = __builtin_shuffle(c0, c4, hi4);
+  t1 = __builtin_shuffle(c1, c5, lo4), t5 = __builtin_shuffle(c1, c5, hi4);
+  t2 = __builtin_shuffle(c2, c6, lo4), t6 = __builtin_shuffle(c2, c6, hi4);
+  t3 = __builtin_shuffle(c3, c7, lo4), t7 = __builtin_shuffle(c3, c7, hi4);
+}
+
+template <class T>
+std::vector<T> work(size_t count) {
+  try {
+    return std::vector<T>(count);
+  } catch (const std::bad_alloc&) {
+    RUNERR(41);
   }
-  return p;
+}
+
+// ---- Reduction to tridiagonal form ----------------------------------------
+
+// e(k) = sum over j of A(k,j) u(j), A the lower triangle of the leading l x l
+// block of z read symmetrically and u = d(1..l); each e(k) summed from +0 in
+// ascending j, exactly as the column-by-column loop of the procedure forms it
+// (the part left of the diagonal by additions into e(k), the rest as the dot
+// product of column k). Columns go in groups of eight so that their dot
+// products run as separate chains. Also stores u into column i of z.
+void symv_lower_chains(const M& z, const V& d, const V& e, int l, int i) {
+  constexpr int B = 8;
+  for (int j = 1; j <= l; ++j) e(j) = 0.0;
+  for (int j0 = 1; j0 <= l; j0 += B) {
+    const int j1 = std::min(l, j0 + B - 1);
+    const int w = j1 - j0 + 1;
+    double g[B];
+    // The triangle of the group, in the procedure's order.
+    for (int j = j0; j <= j1; ++j) {
+      const double f = d(j);
+      z(j, i) = f;
+      double gj = e(j) + z(j, j) * f;
+      for (int k = j + 1; k <= j1; ++k) {
+        gj = gj + z(k, j) * d(k);
+        e(k) = e(k) + z(k, j) * f;
+      }
+      g[j - j0] = gj;
+    }
+    // The rows below it: row k gets the group's columns in ascending order,
+    // each column's chain gets row k.
+    // 0-based: col[c][k] = z(k+1, j0+c), dk[k] = d(k+1), ek[k] = e(k+1).
+    const double* col[B];
+    double u[B];
+    for (int c = 0; c < w; ++c) {
+      col[c] = &z(1, j0 + c);
+      u[c] = d(j0 + c);
+    }
+    const double* dk = &d(1);
+    double* ek = &e(1);
+    int k = j1;
+    if (w == B) {
+      // Eight rows at a time: the additions into e(k) across the lanes, the
+      // products of the dot products transposed so that lane c carries
+      // column c's chain, which then takes the eight rows in order.
+      const v8 u0 = splat8(u[0]), u1 = splat8(u[1]), u2 = splat8(u[2]), u3 = splat8(u[3]);
+      const v8 u4 = splat8(u[4]), u5 = splat8(u[5]), u6 = splat8(u[6]), u7 = splat8(u[7]);
+      v8 gv = load8(g);
+      for (; k + 8 <= l; k += 8) {
+        const v8 c0 = load8(col[0] + k), c1 = load8(col[1] + k), c2 = load8(col[2] + k), c3 = load8(col[3] + k);
+        const v8 c4 = load8(col[4] + k), c5 = load8(col[5] + k), c6 = load8(col[6] + k), c7 = load8(col[7] + k);
+        v8 ev = load8(ek + k);
+        ev = ev + c0 * u0;
+        ev = ev + c1 * u1;
+        ev = ev + c2 * u2;
+        ev = ev + c3 * u3;
+        ev = ev + c4 * u4;
+        ev = ev + c5 * u5;
+        ev = ev + c6 * u6;
+        ev = ev + c7 * u7;
+        store8(ek + k, ev);
+        const v8 x = load8(dk + k);
+        v8 t0 = c0 * x, t1 = c1 * x, t2 = c2 * x, t3 = c3 * x, t4 = c4 * x, t5 = c5 * x, t6 = c6 * x, t7 = c7 * x;
+        transpose8(t0, t1, t2, t3, t4, t5, t6, t7);
+        gv = gv + t0;
+        gv = gv + t1;
+        gv = gv + t2;
+        gv = gv + t3;
+        gv = gv + t4;
+        gv = gv + t5;
+        gv = gv + t6;
+        gv = gv + t7;
+      }
+      store8(g, gv);
+    }
+    {
+      // The rows left over, and groups of fewer than eight columns.
+      for (; k < l; ++k) {
+        double s = ek[k];
+        for (int c = 0; c < w; ++c) {
+          g[c] = g[c] + col[c][k] * dk[k];
+          s = s + col[c][k] * u[c];
+        }
+        ek[k] = s;
+      }
+    }
+    for (int c = 0; c < w; ++c) e(j0 + c) = g[c];
+  }
+}
+
+// z(k,j) = (z(k,j) - f e(k)) - g d(k) for k = j..l, f = d(j), g = e(j); zc, ev
+// and dv point at z(j,j), e(j) and d(j).
+void rank2_column(double* zc, const double* ev, const double* dv, int count, double f, double g) {
+  int k = 0;
+  const v8 fv = splat8(f), gv = splat8(g);
+  for (; k + 8 <= count; k += 8)
+    store8(zc + k, (load8(zc + k) - fv * load8(ev + k)) - gv * load8(dv + k));
+  for (; k < count; ++k) zc[k] = (zc[k] - f * ev[k]) - g * dv[k];
+}
+
+// Step i's update of columns 1..l-1, rows j..l-1 (row l is already done),
+// fused with step i-1's product e2 = A' u2 over the updated block of order
+// l-1: each tile of z is updated and then goes straight into the product, in
+// the same groups of eight columns and the same orders as above. u2 and e2
+// are 1-based.
+void rank2_fused_symv(const M& z, const V& d, const V& e, int l, const double* u2, double* e2) {
+  constexpr int B = 8;
+  const int l2 = l - 1;
+  for (int j = 1; j <= l2; ++j) e2[j] = 0.0;
+  for (int j0 = 1; j0 <= l2; j0 += B) {
+    const int j1 = std::min(l2, j0 + B - 1);
+    const int w = j1 - j0 + 1;
+    double g[B];
+    for (int j = j0; j <= j1; ++j) {
+      const double f = d(j), gg = e(j);
+      for (int k = j; k <= j1; ++k) z(k, j) = (z(k, j) - f * e(k)) - gg * d(k);
+    }
+    for (int j = j0; j <= j1; ++j) {
+      const double f = u2[j];
+      double gj = e2[j] + z(j, j) * f;
+      for (int k = j + 1; k <= j1; ++k) {
+        gj = gj + z(k, j) * u2[k];
+        e2[k] = e2[k] + z(k, j) * f;
+      }
+      g[j - j0] = gj;
+    }
+    // 0-based from here: col[c][k] = z(k+1, j0+c).
+    double* col[B];
+    double f[B], gg[B], u[B];
+    for (int c = 0; c < w; ++c) {
+      col[c] = &z(1, j0 + c);
+      f[c] = d(j0 + c);
+      gg[c] = e(j0 + c);
+      u[c] = u2[j0 + c];
+    }
+    const double* dk = &d(1);
+    const double* ek = &e(1);
+    const double* xk = u2 + 1;
+    double* sk = e2 + 1;
+    int k = j1;
+    if (w == B) {
+      v8 gv = load8(g);
+      for (; k + 8 <= l2; k += 8) {
+        const v8 ep = load8(ek + k), dp = load8(dk + k);
+        v8 c0 = load8(col[0] + k), c1 = load8(col[1] + k), c2 = load8(col[2] + k), c3 = load8(col[3] + k);
+        v8 c4 = load8(col[4] + k), c5 = load8(col[5] + k), c6 = load8(col[6] + k), c7 = load8(col[7] + k);
+        c0 = (c0 - splat8(f[0]) * ep) - splat8(gg[0]) * dp;
+        c1 = (c1 - splat8(f[1]) * ep) - splat8(gg[1]) * dp;
+        c2 = (c2 - splat8(f[2]) * ep) - splat8(gg[2]) * dp;
+        c3 = (c3 - splat8(f[3]) * ep) - splat8(gg[3]) * dp;
+        c4 = (c4 - splat8(f[4]) * ep) - splat8(gg[4]) * dp;
+        c5 = (c5 - splat8(f[5]) * ep) - splat8(gg[5]) * dp;
+        c6 = (c6 - splat8(f[6]) * ep) - splat8(gg[6]) * dp;
+        c7 = (c7 - splat8(f[7]) * ep) - splat8(gg[7]) * dp;
+        store8(col[0] + k, c0), store8(col[1] + k, c1), store8(col[2] + k, c2), store8(col[3] + k, c3);
+        store8(col[4] + k, c4), store8(col[5] + k, c5), store8(col[6] + k, c6), store8(col[7] + k, c7);
+        v8 sv = load8(sk + k);
+        sv = sv + c0 * splat8(u[0]);
+        sv = sv + c1 * splat8(u[1]);
+        sv = sv + c2 * splat8(u[2]);
+        sv = sv + c3 * splat8(u[3]);
+        sv = sv + c4 * splat8(u[4]);
+        sv = sv + c5 * splat8(u[5]);
+        sv = sv + c6 * splat8(u[6]);
+        sv = sv + c7 * splat8(u[7]);
+        store8(sk + k, sv);
+        const v8 x = load8(xk + k);
+        v8 t0 = c0 * x, t1 = c1 * x, t2 = c2 * x, t3 = c3 * x, t4 = c4 * x, t5 = c5 * x, t6 = c6 * x, t7 = c7 * x;
+        transpose8(t0, t1, t2, t3, t4, t5, t6, t7);
+        gv = gv + t0;
+        gv = gv + t1;
+        gv = gv + t2;
+        gv = gv + t3;
+        gv = gv + t4;
+        gv = gv + t5;
+        gv = gv + t6;
+        gv = gv + t7;
+      }
+      store8(g, gv);
+    }
+    for (; k < l2; ++k) {
+      double sv = sk[k];
+      for (int c = 0; c < w; ++c) {
+        const double zkc = (col[c][k] - f[c] * ek[k]) - gg[c] * dk[k];
+        col[c][k] = zkc;
+        g[c] = g[c] + zkc * xk[k];
+        sv = sv + zkc * u[c];
+      }
+      sk[k] = sv;
+    }
+    for (int c = 0; c < w; ++c) e2[j0 + c] = g[c];
+  }
+}
+
+// The reduction, one Householder step per row i from the last. Each step's
+// update of the block is a pass over it, and so is the next step's product
+// A u; wherever the next step takes its ordinary path the two are done in one
+// pass, its Householder vector formed first from the updated row l alone.
+void tred2_reduce(const M& z, const V& d, const V& e, int n) {
+  std::vector<double> row = work<double>(static_cast<size_t>(n) + 1);
+  std::vector<double> u2 = work<double>(static_cast<size_t>(n) + 9), e2 = work<double>(static_cast<size_t>(n) + 9);
+  bool ready = false;  // step i has its vector in d, its p in e and its h
+  double h = 0.0;
+  for (int i = n; i >= 2;) {
+    const int l = i - 1;
+    if (!ready) {
+      double scale = 0.0;
+      h = 0.0;
+      if (l >= 2)
+        for (int k = 1; k <= l; ++k) scale = scale + std::fabs(d(k));
+      if (l < 2 || scale == 0.0) {
+        e(i) = d(l);
+        for (int j = 1; j <= l; ++j) {
+          d(j) = z(l, j);
+          z(i, j) = 0.0;
+          z(j, i) = 0.0;
+        }
+        d(i) = 0.0;
+        --i;
+        continue;
+      }
+      for (int k = 1; k <= l; ++k) {
+        d(k) = d(k) / scale;
+        h = h + d(k) * d(k);
+      }
+      const double f = d(l);
+      const double g = f < 0.0 ? std::sqrt(h) : -std::sqrt(h);
+      e(i) = scale * g;
+      h = h - f * g;
+      d(l) = f - g;
+      symv_lower_chains(z, d, e, l, i);
+    }
+    {
+      double f = 0.0;
+      for (int j = 1; j <= l; ++j) {
+        e(j) = e(j) / h;
+        f = f + e(j) * d(j);
+      }
+      const double hh = f / (h + h);
+      for (int j = 1; j <= l; ++j) e(j) = e(j) - hh * d(j);
+    }
+    // Row l of the updated block: the next step's row.
+    for (int j = 1; j <= l; ++j) row[j] = (z(l, j) - d(j) * e(l)) - e(j) * d(l);
+    for (int j = 1; j <= l; ++j) z(l, j) = row[j];
+    // The next step's scale, and its vector when it takes the ordinary path.
+    const int i2 = l, l2 = l - 1;
+    double scale2 = 0.0;
+    if (l2 >= 2)
+      for (int k = 1; k <= l2; ++k) scale2 = scale2 + std::fabs(row[k]);
+    if (l2 >= 2 && scale2 != 0.0) {
+      double h2 = 0.0;
+      for (int k = 1; k <= l2; ++k) {
+        u2[k] = row[k] / scale2;
+        h2 = h2 + u2[k] * u2[k];
+      }
+      const double f2 = u2[l2];
+      const double g2 = f2 < 0.0 ? std::sqrt(h2) : -std::sqrt(h2);
+      const double ei2 = scale2 * g2;
+      h2 = h2 - f2 * g2;
+      u2[l2] = f2 - g2;
+      rank2_fused_symv(z, d, e, l, u2.data(), e2.data());
+      for (int j = 1; j <= l; ++j) z(i, j) = 0.0;
+      d(i) = h;
+      for (int j = 1; j <= l2; ++j) {
+        d(j) = u2[j];
+        e(j) = e2[j];
+        z(j, i2) = u2[j];
+      }
+      d(l) = row[l];
+      e(i2) = ei2;
+      h = h2;
+      ready = true;
+    } else {
+      for (int j = 1; j < l; ++j) rank2_column(&z(j, j), &e(j), &d(j), l - j, d(j), e(j));
+      for (int j = 1; j <= l; ++j) {
+        d(j) = row[j];
+        z(i, j) = 0.0;
+      }
+      d(i) = h;
+      ready = false;
+    }
+    i = i2;
+  }
+}
+
+// ---- Accumulation of the transformations ----------------------------------
+
+// Step i of the accumulation changes only columns j < i, each from itself and
+// from column i (the Householder vector, left as it is until step i zeroes
+// it). So a block of columns can be taken through every step on its own,
+// blocks from the left, in a transposed copy where each row of the block is
+// one run of vector lanes.
+//
+// Once every column of a block takes part, one pass over the rows serves two
+// steps: row k gets step i's update and then goes into step i+1's dot
+// products, which still take the rows in ascending k.
+// q(k) = u(k) / h for k = 0..count-1, one division each.
+void divide(double* q, const double* u, double h, int count) {
+  int k = 0;
+  const v8 hv = splat8(h);
+  for (; k + 8 <= count; k += 8) store8(q + k, load8(u + k) / hv);
+  for (; k < count; ++k) q[k] = u[k] / h;
+}
+
+template <int NV>
+void tred2_accumulate_blocked(const M& z, const V& d, int n) {
+  constexpr int W = 8 * NV;  // columns per block
+  std::vector<double> blk = work<double>(static_cast<size_t>(n + 1) * W);
+  std::vector<double> ub = work<double>(2 * (static_cast<size_t>(n) + 1)), dub = work<double>(static_cast<size_t>(n) + 1);
+  auto b = [&](int k, int jj) -> double& { return blk[static_cast<size_t>(k) * W + jj]; };
+  for (int j0 = 1; j0 <= n; j0 += W) {
+    const int j1 = std::min(n, j0 + W - 1);
+    const int w = j1 - j0 + 1;
+    for (int k = 1; k <= n; ++k)
+      for (int jj = 0; jj < W; ++jj) b(k, jj) = jj < w ? z(k, j0 + jj) : 0.0;
+
+    // Steps in which the block's own columns start: one column at a time.
+    const int ifull = w == W ? j1 + 1 : n + 1;  // first step of the fused passes
+    for (int i = std::max(2, j0); i <= n && i < ifull; ++i) {
+      const int l = i - 1;
+      if (l >= j0 && l <= j1) {
+        b(n, l - j0) = b(l, l - j0);  // z(n,l) = z(l,l)
+        b(l, l - j0) = 1.0;
+      }
+      const double h = d(i);
+      const int jlast = std::min(j1, l);
+      if (h != 0.0 && jlast >= j0) {
+        double* u = ub.data();
+        if (i <= j1)
+          for (int k = 1; k <= l; ++k) u[k] = b(k, i - j0);
+        else
+          for (int k = 1; k <= l; ++k) u[k] = z(k, i);
+        divide(dub.data() + 1, u + 1, h, l);
+        for (int jj = 0; jj <= jlast - j0; ++jj) {
+          double g = 0.0;
+          for (int k = 1; k <= l; ++k) g = g + u[k] * b(k, jj);
+          for (int k = 1; k <= l; ++k) b(k, jj) = b(k, jj) - g * dub[k];
+        }
+      }
+      if (i <= j1)
+        for (int k = 1; k <= l; ++k) b(k, i - j0) = 0.0;
+    }
+
+    if (ifull <= n) {
+      // Step ifull begins with the block's last column.
+      b(n, W - 1) = b(j1, W - 1);
+      b(j1, W - 1) = 1.0;
+      // g: the dot products of step i, formed in the pass before.
+      v8 g[NV];
+      for (int v = 0; v < NV; ++v) g[v] = splat8(0.0);
+      double* ucur = ub.data();
+      double* unext = ub.data() + n + 1;
+      if (d(ifull) != 0.0) {
+        const int l = ifull - 1;
+        std::memcpy(ucur + 1, &z(1, ifull), l * sizeof(double));
+        for (int k = 1; k <= l; ++k) {
+          const double* row = &b(k, 0);
+          const v8 x = splat8(ucur[k]);
+          for (int v = 0; v < NV; ++v) g[v] = g[v] + x * load8(row + 8 * v);
+        }
+      }
+      for (int i = ifull; i <= n; ++i) {
+        const int l = i - 1;
+        const double h = d(i);
+        const bool now = h != 0.0;
+        const bool next = i < n && d(i + 1) != 0.0;
+        if (next) std::memcpy(unext + 1, &z(1, i + 1), i * sizeof(double));
+        if (now) divide(dub.data() + 1, ucur + 1, h, l);
+        v8 gn[NV];
+        for (int v = 0; v < NV; ++v) gn[v] = splat8(0.0);
+        if (now && next) {
+          for (int k = 1; k <= l; ++k) {
+            double* row = &b(k, 0);
+            const v8 y = splat8(dub[k]), x = splat8(unext[k]);
+            for (int v = 0; v < NV; ++v) {
+              const v8 r = load8(row + 8 * v) - g[v] * y;
+              store8(row + 8 * v, r);
+              gn[v] = gn[v] + x * r;
+            }
+          }
+        } else if (now) {
+          for (int k = 1; k <= l; ++k) {
+            double* row = &b(k, 0);
+            const v8 y = splat8(dub[k]);
+            for (int v = 0; v < NV; ++v) store8(row + 8 * v, load8(row + 8 * v) - g[v] * y);
+          }
+        } else if (next) {
+          for (int k = 1; k <= l; ++k) {
+            const double* row = &b(k, 0);
+            const v8 x = splat8(unext[k]);
+            for (int v = 0; v < NV; ++v) gn[v] = gn[v] + x * load8(row + 8 * v);
+          }
+        }
+        if (next) {
+          // Row i takes no part in step i; it ends step i+1's sums.
+          const double* row = &b(i, 0);
+          const v8 x = splat8(unext[i]);
+          for (int v = 0; v < NV; ++v) gn[v] = gn[v] + x * load8(row + 8 * v);
+        }
+        for (int v = 0; v < NV; ++v) g[v] = gn[v];
+        std::swap(ucur, unext);
+      }
+    }
+    for (int k = 1; k <= n; ++k)
+      for (int jj = 0; jj < w; ++jj) z(k, j0 + jj) = b(k, jj);
+  }
+}
+
+// The widest block whose transposed copy (n x W values) stays within half
+// of a second-level cache of 1 MB.
+void tred2_accumulate(const M& z, const V& d, int n) {
+  if (n <= 2048)
+    tred2_accumulate_blocked<4>(z, d, n);
+  else if (n <= 2730)
+    tred2_accumulate_blocked<3>(z, d, n);
+  else if (n <= 4096)
+    tred2_accumulate_blocked<2>(z, d, n);
+  else
+    tred2_accumulate_blocked<1>(z, d, n);
+}
+
+// ---- QL iterations --------------------------------------------------------
+
+// The rotations of the QL sweeps, kept in the order they arise: a sweep
+// (l, m) rotates column pairs (i, i+1) for i = m-1 down to l.
+struct Rotations {
+  struct Sweep {
+    int l, m;
+    size_t first;
+  };
+  std::vector<Sweep> sweeps;
+  std::vector<double> c, s;
+  std::vector<double> pack;  // a block of rows of z, copied out
+  size_t used = 0;
+};
+
+// One sweep on a block of 8 NV rows held contiguously, column j at p + j R:
+// the new column i is carried to the next rotation in registers.
+template <int NV>
+inline void sweep_rows(double* p, int l, int m, const double* cs, const double* ss) {
+  constexpr int R = 8 * NV;
+  double* hi = p + static_cast<size_t>(m) * R;
+  v8 h[NV];
+  for (int v = 0; v < NV; ++v) h[v] = load8(hi + 8 * v);
+  for (int i = m - 1, r = 0; i >= l; --i, ++r) {
+    const v8 c = splat8(cs[r]), s = splat8(ss[r]);
+    double* lo = p + static_cast<size_t>(i) * R;
+    for (int v = 0; v < NV; ++v) {
+      const v8 x = load8(lo + 8 * v);
+      store8(hi + 8 * v, s * x + c * h[v]);
+      h[v] = c * x - s * h[v];
+    }
+    hi = lo;
+  }
+  for (int v = 0; v < NV; ++v) store8(hi + 8 * v, h[v]);
+}
+
+// Applies the recorded sweeps, in order, to every row of z. Rows go in blocks
+// across vector lanes, each block copied out to contiguous storage first: the
+// columns of z lie far apart, and a block read in place would miss the caches
+// and the page tables at every column.
+void apply_rotations(const M& z, int n, Rotations& rot) {
+  if (rot.sweeps.empty()) return;
+  constexpr int NV = 2, R = 8 * NV;
+  int jlo = n, jhi = 1;
+  for (const auto& sw : rot.sweeps) {
+    jlo = std::min(jlo, sw.l);
+    jhi = std::max(jhi, sw.m);
+  }
+  const int cols = jhi - jlo + 1;
+  if (rot.pack.size() < static_cast<size_t>(cols) * R) rot.pack = work<double>(static_cast<size_t>(cols) * R);
+  double* p = rot.pack.data();  // column j at p + (j - jlo) R
+  int k0 = 1;
+  for (; k0 + R - 1 <= n; k0 += R) {
+    for (int j = jlo; j <= jhi; ++j) std::memcpy(p + static_cast<size_t>(j - jlo) * R, &z(k0, j), R * sizeof(double));
+    for (const auto& sw : rot.sweeps)
+      sweep_rows<NV>(p, sw.l - jlo, sw.m - jlo, rot.c.data() + sw.first, rot.s.data() + sw.first);
+    for (int j = jlo; j <= jhi; ++j) std::memcpy(&z(k0, j), p + static_cast<size_t>(j - jlo) * R, R * sizeof(double));
+  }
+  // The rows left over, one at a time.
+  for (int k = k0; k <= n; ++k)
+    for (const auto& sw : rot.sweeps) {
+      const double* cs = rot.c.data() + sw.first;
+      const double* ss = rot.s.data() + sw.first;
+      double h = z(k, sw.m);
+      for (int i = sw.m - 1, r = 0; i >= sw.l; --i, ++r) {
+        const double x = z(k, i);
+        z(k, i + 1) = ss[r] * x + cs[r] * h;
+        h = cs[r] * x - ss[r] * h;
+      }
+      z(k, sw.l) = h;
+    }
+  rot.sweeps.clear();
+  rot.used = 0;
+}
+
+void tql2_rotations_recorded(const M& z, const V& d, const V& e, int n) {
+  Rotations rot;
+  // Enough for many sweeps between passes over z; never less than one sweep.
+  const size_t cap = std::max<size_t>(n, std::min<size_t>(static_cast<size_t>(256) * n, size_t(1) << 21));
+  rot.c = work<double>(cap);
+  rot.s = work<double>(cap);
+
+  for (int i = 2; i <= n; ++i) e(i - 1) = e(i);
+  double f = 0.0, tst1 = 0.0;
+  e(n) = 0.0;
+  for (int l = 1; l <= n; ++l) {
+    int iter = 0;
+    double h = std::fabs(d(l)) + std::fabs(e(l));
+    if (tst1 < h) tst1 = h;
+    int m = l;
+    while (m < n && !(tst1 + std::fabs(e(m)) == tst1)) ++m;
+    if (m != l) {
+      do {
+        if (iter == 30) {
+          LSTWRT(LISTING, {" PROBLEMS IN SUBROUTINE EIGVEC AT ROW", l});
+          RUNSTOP();
+        }
+        ++iter;
+        double g = d(l);
+        double p = (d(l + 1) - g) / (2.0 * e(l));
+        double r = eigvec_hyp(p, 1.0);
+        const double sigma = p < 0.0 ? -r : r;
+        d(l) = e(l) / (p + sigma);
+        d(l + 1) = e(l) * (p + sigma);
+        const double dl1 = d(l + 1);
+        h = g - d(l);
+        for (int i = l + 2; i <= n; ++i) d(i) = d(i) - h;
+        f = f + h;
+        if (cap - rot.used < static_cast<size_t>(m - l)) apply_rotations(z, n, rot);
+        rot.sweeps.push_back({l, m, rot.used});
+        p = d(m);
+        double c = 1.0, c2 = c, c3 = c;
+        const double el1 = e(l + 1);
+        double s = 0.0, s2 = 0.0;
+        for (int i = m - 1; i >= l; --i) {
+          c3 = c2;
+          c2 = c;
+          s2 = s;
+          g = c * e(i);
+          h = c * p;
+          r = eigvec_hyp(p, e(i));
+          e(i + 1) = s * r;
+          s = e(i) / r;
+          c = p / r;
+          p = c * d(i) - s * g;
+          d(i + 1) = h + s * (c * g + s * d(i));
+          rot.c[rot.used] = c;
+          rot.s[rot.used] = s;
+          ++rot.used;
+        }
+        p = -(s * s2 * c3 * el1 * e(l)) / dl1;
+        e(l) = s * p;
+        d(l) = c * p;
+      } while (tst1 + std::fabs(e(l)) > tst1);
+    }
+    d(l) = d(l) + f;
+  }
+  apply_rotations(z, n, rot);
 }
 
 }  // namespace
@@ -67,84 +656,13 @@ void EIGVEC(int nm, int n, double* ap, double* dp, double* ep, double* zp) {
   const M a{ap, nm}, z{zp, nm};
   const V d{dp}, e{ep};
 
-  // ---- Reduction to tridiagonal form ----
   for (int i = 1; i <= n; ++i) {
     for (int j = i; j <= n; ++j) z(j, i) = a(j, i);
     d(i) = a(n, i);
   }
   if (n > 1) {
-    for (int i = n; i >= 2; --i) {
-      const int l = i - 1;
-      double h = 0.0, scale = 0.0;
-      if (l >= 2)
-        for (int k = 1; k <= l; ++k) scale = scale + std::fabs(d(k));
-      if (l < 2 || scale == 0.0) {
-        e(i) = d(l);
-        for (int j = 1; j <= l; ++j) {
-          d(j) = z(l, j);
-          z(i, j) = 0.0;
-          z(j, i) = 0.0;
-        }
-        d(i) = 0.0;
-        continue;
-      }
-      // The scaled row stays in d.
-      for (int k = 1; k <= l; ++k) {
-        d(k) = d(k) / scale;
-        h = h + d(k) * d(k);
-      }
-      double f = d(l);
-      // A comparison with zero: f = -0.0 takes the negative root.
-      double g = f < 0.0 ? std::sqrt(h) : -std::sqrt(h);
-      e(i) = scale * g;
-      h = h - f * g;
-      d(l) = f - g;
-      // e = A u, the lower triangle read column by column.
-      for (int j = 1; j <= l; ++j) e(j) = 0.0;
-      for (int j = 1; j <= l; ++j) {
-        f = d(j);
-        z(j, i) = f;
-        g = e(j) + z(j, j) * f;
-        for (int k = j + 1; k <= l; ++k) {
-          g = g + z(k, j) * d(k);
-          e(k) = e(k) + z(k, j) * f;
-        }
-        e(j) = g;
-      }
-      f = 0.0;
-      for (int j = 1; j <= l; ++j) {
-        e(j) = e(j) / h;
-        f = f + e(j) * d(j);
-      }
-      const double hh = f / (h + h);
-      for (int j = 1; j <= l; ++j) e(j) = e(j) - hh * d(j);
-      // Rank-two update of the lower triangle.
-      for (int j = 1; j <= l; ++j) {
-        f = d(j);
-        g = e(j);
-        for (int k = j; k <= l; ++k) z(k, j) = (z(k, j) - f * e(k)) - g * d(k);
-        d(j) = z(l, j);
-        z(i, j) = 0.0;
-      }
-      d(i) = h;
-    }
-
-    // ---- Accumulation of the transformations ----
-    for (int i = 2; i <= n; ++i) {
-      const int l = i - 1;
-      z(n, l) = z(l, l);
-      z(l, l) = 1.0;
-      const double h = d(i);
-      if (h != 0.0) {
-        for (int k = 1; k <= l; ++k) d(k) = z(k, i) / h;
-        for (int j = 1; j <= l; ++j) {
-          double g = 0.0;
-          for (int k = 1; k <= l; ++k) g = g + z(k, i) * z(k, j);
-          for (int k = 1; k <= l; ++k) z(k, j) = z(k, j) - g * d(k);
-        }
-      }
-      for (int k = 1; k <= l; ++k) z(k, i) = 0.0;
-    }
+    tred2_reduce(z, d, e, n);
+    tred2_accumulate(z, d, n);
   }
   for (int i = 1; i <= n; ++i) {
     d(i) = z(n, i);
@@ -154,68 +672,9 @@ void EIGVEC(int nm, int n, double* ap, double* dp, double* ep, double* zp) {
   e(1) = 0.0;
   if (n == 1) return;
 
-  // ---- Implicit QL ----
-  for (int i = 2; i <= n; ++i) e(i - 1) = e(i);
-  double f = 0.0, tst1 = 0.0;
-  e(n) = 0.0;
-  for (int l = 1; l <= n; ++l) {
-    int iter = 0;
-    double h = std::fabs(d(l)) + std::fabs(e(l));
-    if (tst1 < h) tst1 = h;
-    // The first negligible subdiagonal element from l on; e(n) is zero, and a
-    // NaN that never tests negligible ends the search at n as well.
-    int m = l;
-    while (m < n && !(tst1 + std::fabs(e(m)) == tst1)) ++m;
-    if (m != l) {
-      do {
-        if (iter == 30) {
-          LSTWRT(LISTING, {" PROBLEMS IN SUBROUTINE EIGVEC AT ROW", l});
-          RUNSTOP();
-        }
-        ++iter;
-        // Shift.
-        double g = d(l);
-        double p = (d(l + 1) - g) / (2.0 * e(l));
-        double r = hyp(p, 1.0);
-        const double sigma = p < 0.0 ? -r : r;
-        d(l) = e(l) / (p + sigma);
-        d(l + 1) = e(l) * (p + sigma);
-        const double dl1 = d(l + 1);
-        h = g - d(l);
-        for (int i = l + 2; i <= n; ++i) d(i) = d(i) - h;
-        f = f + h;
-        // QL transformation.
-        p = d(m);
-        double c = 1.0, c2 = c, c3 = c;
-        const double el1 = e(l + 1);
-        double s = 0.0, s2 = 0.0;
-        for (int i = m - 1; i >= l; --i) {
-          c3 = c2;
-          c2 = c;
-          s2 = s;
-          g = c * e(i);
-          h = c * p;
-          r = hyp(p, e(i));
-          e(i + 1) = s * r;
-          s = e(i) / r;
-          c = p / r;
-          p = c * d(i) - s * g;
-          d(i + 1) = h + s * (c * g + s * d(i));
-          for (int k = 1; k <= n; ++k) {
-            const double zk = z(k, i + 1);
-            z(k, i + 1) = s * z(k, i) + c * zk;
-            z(k, i) = c * z(k, i) - s * zk;
-          }
-        }
-        p = -(s * s2 * c3 * el1 * e(l)) / dl1;
-        e(l) = s * p;
-        d(l) = c * p;
-      } while (tst1 + std::fabs(e(l)) > tst1);
-    }
-    d(l) = d(l) + f;
-  }
+  tql2_rotations_recorded(z, d, e, n);
 
-  // ---- Sort, ascending; the test is strict so equal values keep their order ----
+  // Sort, ascending; the test is strict so equal values keep their order.
   for (int i = 1; i <= n - 1; ++i) {
     int k = i;
     double p = d(i);
@@ -227,11 +686,7 @@ void EIGVEC(int nm, int n, double* ap, double* dp, double* ep, double* zp) {
     if (k != i) {
       d(k) = d(i);
       d(i) = p;
-      for (int j = 1; j <= n; ++j) {
-        const double t = z(j, i);
-        z(j, i) = z(j, k);
-        z(j, k) = t;
-      }
+      for (int j = 1; j <= n; ++j) std::swap(z(j, i), z(j, k));
     }
   }
 }

@@ -22,3 +22,7 @@ void MATPRD(int m, int k, int n, double* c, const double* a, const double* b, in
 // Eigenvalues (ascending, into d) and orthonormal eigenvectors (columns of z)
 // of the symmetric matrix a (lower triangle read); e is work; z may be a.
 void EIGVEC(int nm, int n, double* a, double* d, double* e, double* z);
+
+// EIGVEC with its loop nests as the procedure states them, each rotation
+// applied to all of z at once; the reference EIGVEC is held to bit for bit.
+void eigvec_literal(int nm, int n, double* a, double* d, double* e, double* z);
