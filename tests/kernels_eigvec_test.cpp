@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "kesta/matrix/eigvec_tuning.h"
 #include "kesta/matrix/kernels.h"
 
 namespace {
@@ -271,6 +272,28 @@ TEST(EigvecFast, SameBitsAsTheLiteralForm) {
     EIGVEC(c.nm, c.n, a2.data(), d2.data(), e2.data(), a2.data());
     EXPECT_TRUE(same_bits_or_nan(d1, d2));
     EXPECT_TRUE(same_bits_or_nan(a1, a2));
+  }
+}
+
+// Every block width of the accumulation and a rotation store that fills
+// after one sweep (so that z is brought up to date between sweeps).
+TEST(EigvecFast, EveryTuningGivesTheSameBits) {
+  for (const auto& c : fast_literal_inputs()) {
+    if (c.n < 9 && c.n != 1) continue;
+    const size_t size = static_cast<size_t>(c.nm) * c.n;
+    std::vector<double> a1 = c.a, d1(c.n), e1(c.n), z1(size, 5.0);
+    eigvec_literal(c.nm, c.n, a1.data(), d1.data(), e1.data(), z1.data());
+    for (int v = 1; v <= 4; ++v)
+      for (size_t cap : {size_t(1), size_t(3) * c.n, eigvec_tuning(c.n).rotation_capacity}) {
+        SCOPED_TRACE(std::string(c.what) + " n=" + std::to_string(c.n) + " v=" + std::to_string(v) +
+                     " cap=" + std::to_string(cap));
+        std::vector<double> a2 = c.a, d2(c.n), e2(c.n);
+        eigvec_tuned({v, cap}, c.nm, c.n, a2.data(), d2.data(), e2.data(), a2.data());
+        EXPECT_TRUE(same_bits_or_nan(d1, d2));
+        for (int j = 0; j < c.n; ++j)
+          for (int i = 0; i < c.n; ++i)
+            ASSERT_TRUE(same_bits_or_nan({z1[j * c.nm + i]}, {a2[j * c.nm + i]})) << i << "," << j;
+      }
   }
 }
 

@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "kesta/matrix/eigvec_hyp.h"
+#include "kesta/matrix/eigvec_tuning.h"
 #include "kesta/matrix/kernels.h"
 #include "kesta/model.h"
 #include "records/records.h"
@@ -491,17 +492,13 @@ void tred2_accumulate_blocked(const M& z, const V& d, int n) {
   }
 }
 
-// The widest block whose transposed copy (n x W values) stays within half
-// of a second-level cache of 1 MB.
-void tred2_accumulate(const M& z, const V& d, int n) {
-  if (n <= 2048)
-    tred2_accumulate_blocked<4>(z, d, n);
-  else if (n <= 2730)
-    tred2_accumulate_blocked<3>(z, d, n);
-  else if (n <= 4096)
-    tred2_accumulate_blocked<2>(z, d, n);
-  else
-    tred2_accumulate_blocked<1>(z, d, n);
+void tred2_accumulate(const M& z, const V& d, int n, int vectors) {
+  switch (vectors) {
+    case 4: tred2_accumulate_blocked<4>(z, d, n); break;
+    case 3: tred2_accumulate_blocked<3>(z, d, n); break;
+    case 2: tred2_accumulate_blocked<2>(z, d, n); break;
+    default: tred2_accumulate_blocked<1>(z, d, n); break;
+  }
 }
 
 // ---- QL iterations --------------------------------------------------------
@@ -579,10 +576,9 @@ void apply_rotations(const M& z, int n, Rotations& rot) {
   rot.used = 0;
 }
 
-void tql2_rotations_recorded(const M& z, const V& d, const V& e, int n) {
+void tql2_rotations_recorded(const M& z, const V& d, const V& e, int n, size_t capacity) {
   Rotations rot;
-  // Enough for many sweeps between passes over z; never less than one sweep.
-  const size_t cap = std::max<size_t>(n, std::min<size_t>(static_cast<size_t>(256) * n, size_t(1) << 21));
+  const size_t cap = std::max<size_t>(n, capacity);  // never less than one sweep
   rot.c = work<double>(cap);
   rot.s = work<double>(cap);
 
@@ -646,7 +642,21 @@ void tql2_rotations_recorded(const M& z, const V& d, const V& e, int n) {
 
 }  // namespace
 
-void EIGVEC(int nm, int n, double* ap, double* dp, double* ep, double* zp) {
+EigvecTuning eigvec_tuning(int n) {
+  EigvecTuning t;
+  // The widest accumulation block whose transposed copy (n x 8v values)
+  // stays within half of a 1 MB second-level cache.
+  t.accumulate_vectors = n <= 2048 ? 4 : n <= 2730 ? 3 : n <= 4096 ? 2 : 1;
+  // Many sweeps between passes over z, in at most 32 MB.
+  t.rotation_capacity = std::min<size_t>(static_cast<size_t>(256) * std::max(n, 1), size_t(1) << 21);
+  return t;
+}
+
+void EIGVEC(int nm, int n, double* a, double* d, double* e, double* z) {
+  eigvec_tuned(eigvec_tuning(n), nm, n, a, d, e, z);
+}
+
+void eigvec_tuned(const EigvecTuning& tuning, int nm, int n, double* ap, double* dp, double* ep, double* zp) {
   if (n < 1) return;
   if (n > nm) {
     static const Format f("('0MATRIX DIMENSION LARGER THAN DECLARED')");
@@ -662,7 +672,7 @@ void EIGVEC(int nm, int n, double* ap, double* dp, double* ep, double* zp) {
   }
   if (n > 1) {
     tred2_reduce(z, d, e, n);
-    tred2_accumulate(z, d, n);
+    tred2_accumulate(z, d, n, tuning.accumulate_vectors);
   }
   for (int i = 1; i <= n; ++i) {
     d(i) = z(n, i);
@@ -672,7 +682,7 @@ void EIGVEC(int nm, int n, double* ap, double* dp, double* ep, double* zp) {
   e(1) = 0.0;
   if (n == 1) return;
 
-  tql2_rotations_recorded(z, d, e, n);
+  tql2_rotations_recorded(z, d, e, n, tuning.rotation_capacity);
 
   // Sort, ascending; the test is strict so equal values keep their order.
   for (int i = 1; i <= n - 1; ++i) {

@@ -1,0 +1,16 @@
+// The block sizes of EIGVEC's fast loops. They change the speed only, never
+// a bit of the results; the tests run every choice against eigvec_literal.
+#pragma once
+
+#include <cstddef>
+
+struct EigvecTuning {
+  int accumulate_vectors;    // accumulation block width in vectors of 8 columns, 1..4
+  size_t rotation_capacity;  // QL rotations recorded before they are applied to z
+};
+
+// The sizes EIGVEC uses for order n.
+EigvecTuning eigvec_tuning(int n);
+
+// EIGVEC with the given sizes.
+void eigvec_tuned(const EigvecTuning& tuning, int nm, int n, double* a, double* d, double* e, double* z);
