@@ -20,10 +20,14 @@
 //               (its place in the tridiagonal matrix, before the sort)
 //
 // The results are those of eigvec_literal to the bit: every element receives
-// the same rounded operations in the same order. Only the order in which
-// independent elements are visited differs:
-//   - reduction: the column dot products of A u run as several separate
-//     chains at once, each still in ascending row order;
+// the same rounded operations in the same order (only a NaN may come out with
+// the other sign, as the compiler orders the operands of one operation; every
+// NaN prints alike). Only the order in which independent elements are
+// visited differs:
+//   - reduction: the column dot products of A u run as eight separate chains
+//     at once (products transposed across the lanes), each still in
+//     ascending row order; one step's update and the next step's A u share
+//     one pass over the block;
 //   - accumulation: a block of columns is carried through all the
 //     transformations in turn (each column depends only on itself and on the
 //     Householder vectors), each dot product still summed from +0 in
