@@ -10,6 +10,7 @@
 #include <random>
 #include <vector>
 
+#include "kesta/matrix/gauss_jordan.h"
 #include "kesta/matrix/kernels.h"
 #include "records/records.h"
 
@@ -233,6 +234,78 @@ TEST(Invrt, ZeroInPivotRowAvoidsZeroTimesInfinity) {
   INVRT(a.data(), 2, 2);
   EXPECT_EQ(a[3], 1.0);
   EXPECT_EQ(bits(a[2]), bits(0.0));
+}
+
+// ---- INVRT against its literal form -------------------------------------------
+
+struct InvrtInput {
+  const char* what;
+  int ld, n;
+  std::vector<double> a;
+};
+
+std::vector<InvrtInput> invrt_inputs() {
+  std::mt19937_64 gen(31);
+  std::uniform_real_distribution<double> u(-1, 1);
+  std::vector<InvrtInput> in;
+  for (int n : {1, 2, 7, 8, 9, 33, 40, 70, 97}) {
+    const int ld = n + n % 3;
+    std::vector<double> a(static_cast<size_t>(ld) * n);
+    for (int j = 0; j < n; ++j)
+      for (int i = 0; i < ld; ++i) a[j * ld + i] = u(gen) + (i == j ? 3.0 : 0.0);
+    in.push_back({"dense", ld, n, a});
+    // Lower triangular, as the factor of the A-inverse, with signed zeros and
+    // exact zeros below the diagonal too.
+    auto lo = a;
+    for (int j = 0; j < n; ++j)
+      for (int i = 0; i < n; ++i) {
+        double& x = lo[j * ld + i];
+        if (i < j) x = (i + j) % 3 ? 0.0 : -0.0;
+        else if (i > j && (i * 5 + j) % 7 == 0) x = 0.0;
+      }
+    in.push_back({"lower", ld, n, lo});
+    auto up = a;
+    for (int j = 0; j < n; ++j)
+      for (int i = j + 1; i < n; ++i) up[j * ld + i] = 0.0;
+    in.push_back({"upper", ld, n, up});
+  }
+  {
+    const int n = 45;
+    std::vector<double> a(n * n);
+    for (int j = 0; j < n; ++j)
+      for (int i = 0; i < n; ++i) a[j * n + i] = u(gen) + (i == j ? 3.0 : 0.0);
+    a[10 * n + 30] = INF;
+    a[40 * n + 2] = NaN;
+    in.push_back({"non-finite", n, n, a});
+  }
+  return in;
+}
+
+TEST(InvrtBlocked, EveryBlockSizeGivesTheLiteralBits) {
+  for (const auto& c : invrt_inputs()) {
+    auto want = c.a;
+    invrt_literal(want.data(), c.ld, c.n);
+    for (int b : {1, 2, 3, 8, 31, 64, c.n}) {
+      SCOPED_TRACE(std::string(c.what) + " n=" + std::to_string(c.n) + " b=" + std::to_string(b));
+      auto got = c.a;
+      invrt_blocked(got.data(), c.ld, c.n, b);
+      for (size_t i = 0; i < got.size(); ++i)
+        ASSERT_TRUE(bits(got[i]) == bits(want[i]) || (std::isnan(got[i]) && std::isnan(want[i]))) << i;
+    }
+    auto got = c.a;
+    INVRT(got.data(), c.ld, c.n);
+    for (size_t i = 0; i < got.size(); ++i)
+      ASSERT_TRUE(bits(got[i]) == bits(want[i]) || (std::isnan(got[i]) && std::isnan(want[i]))) << c.what << i;
+  }
+}
+
+TEST(InvrtBlocked, SmallPivotInALaterBlockStops) {
+  const int n = 70;
+  std::vector<double> a(n * n, 0.0);
+  for (int i = 0; i < n; ++i) a[i * n + i] = i == 66 ? 0.5e-12 : 1.0;
+  EXPECT_STOPS_WITH(INVRT(a.data(), n, n), "0DIAGONAL ELEMENT = 0 ENCOUNTERED IN SUBR INVRT");
+  EXPECT_STOPS_WITH(invrt_literal(a.data(), n, n), "0DIAGONAL ELEMENT = 0 ENCOUNTERED IN SUBR INVRT");
+  EXPECT_STOPS_WITH(invrt_literal(a.data(), n - 1, n), "0MATRIX DIMENSION LARGER THAN DECLARED");
 }
 
 // ---- INVRTP ------------------------------------------------------------------

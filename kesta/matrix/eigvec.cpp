@@ -437,6 +437,7 @@ void tred2_accumulate_blocked(const M& z, const V& d, int n) {
       b(j1, W - 1) = 1.0;
       // g: the dot products of step i, formed in the pass before.
       v8 g[NV];
+      #pragma GCC unroll 4
       for (int v = 0; v < NV; ++v) g[v] = splat8(0.0);
       double* ucur = ub.data();
       double* unext = ub.data() + n + 1;
@@ -446,6 +447,7 @@ void tred2_accumulate_blocked(const M& z, const V& d, int n) {
         for (int k = 1; k <= l; ++k) {
           const double* row = &b(k, 0);
           const v8 x = splat8(ucur[k]);
+          #pragma GCC unroll 4
           for (int v = 0; v < NV; ++v) g[v] = g[v] + x * load8(row + 8 * v);
         }
       }
@@ -457,11 +459,13 @@ void tred2_accumulate_blocked(const M& z, const V& d, int n) {
         if (next) std::memcpy(unext + 1, &z(1, i + 1), i * sizeof(double));
         if (now) divide(dub.data() + 1, ucur + 1, h, l);
         v8 gn[NV];
+        #pragma GCC unroll 4
         for (int v = 0; v < NV; ++v) gn[v] = splat8(0.0);
         if (now && next) {
           for (int k = 1; k <= l; ++k) {
             double* row = &b(k, 0);
             const v8 y = splat8(dub[k]), x = splat8(unext[k]);
+            #pragma GCC unroll 4
             for (int v = 0; v < NV; ++v) {
               const v8 r = load8(row + 8 * v) - g[v] * y;
               store8(row + 8 * v, r);
@@ -472,12 +476,14 @@ void tred2_accumulate_blocked(const M& z, const V& d, int n) {
           for (int k = 1; k <= l; ++k) {
             double* row = &b(k, 0);
             const v8 y = splat8(dub[k]);
+            #pragma GCC unroll 4
             for (int v = 0; v < NV; ++v) store8(row + 8 * v, load8(row + 8 * v) - g[v] * y);
           }
         } else if (next) {
           for (int k = 1; k <= l; ++k) {
             const double* row = &b(k, 0);
             const v8 x = splat8(unext[k]);
+            #pragma GCC unroll 4
             for (int v = 0; v < NV; ++v) gn[v] = gn[v] + x * load8(row + 8 * v);
           }
         }
@@ -485,8 +491,10 @@ void tred2_accumulate_blocked(const M& z, const V& d, int n) {
           // Row i takes no part in step i; it ends step i+1's sums.
           const double* row = &b(i, 0);
           const v8 x = splat8(unext[i]);
+          #pragma GCC unroll 4
           for (int v = 0; v < NV; ++v) gn[v] = gn[v] + x * load8(row + 8 * v);
         }
+        #pragma GCC unroll 4
         for (int v = 0; v < NV; ++v) g[v] = gn[v];
         std::swap(ucur, unext);
       }

@@ -29,10 +29,8 @@
 #include "kesta/model.h"
 
 void INVRTP(double* ap, int ld, int n) {
-  if (n > ld || n <= 0) {
-    INVRT(ap, ld, n);  // its dimension stop, or nothing to do
-    return;
-  }
+  if (n > ld) invrt_dimension_stop();
+  if (n <= 0) return;
   const M a{ap, ld};
   std::vector<double> kept(static_cast<size_t>(n) * n);
   const M c{kept.data(), n};

@@ -11,6 +11,10 @@ void CHOLPK(double* ap, int npk, int n);
 // dimension ld), pivots in natural order, no exchanges.
 void INVRT(double* a, int ld, int n);
 
+// INVRT with its loops as the elimination states them, one pivot step over
+// the whole matrix at a time; the reference INVRT is held to bit for bit.
+void invrt_literal(double* a, int ld, int n);
+
 // As INVRT, for the small t x t and g x g matrices: when the natural order
 // meets a pivot below 1.0e-12, inverts a copy of the input again with partial
 // pivoting. Results are bit-identical to INVRT whenever INVRT succeeds.
