@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "kesta/matrix/gauss_jordan.h"
@@ -129,6 +130,54 @@ TEST(Cholpk, MatchesTheRowOrderOfUpdates) {
   for (int r = 0; r < n; ++r)
     for (int c = r; c < n; ++c) want.push_back(w[r * n + c]);
   EXPECT_TRUE(same_bits(ap, want));
+}
+
+// The packed upper triangle by rows of a symmetric matrix built from its
+// lower triangle function.
+template <class F>
+std::vector<double> packed(int n, F f) {
+  std::vector<double> ap;
+  for (int r = 0; r < n; ++r)
+    for (int c = r; c < n; ++c) ap.push_back(f(r, c));
+  return ap;
+}
+
+TEST(CholpkBlocked, EveryBlockSizeGivesTheLiteralBits) {
+  std::mt19937_64 gen(13);
+  std::uniform_real_distribution<double> u(-1, 1);
+  struct Case {
+    std::string what;
+    int n;
+    std::vector<double> ap;
+  };
+  std::vector<Case> cases;
+  for (int n : {1, 2, 5, 9, 33, 40, 70, 101}) {
+    cases.push_back({"dense", n, packed(n, [&](int r, int c) { return r == c ? n + u(gen) : u(gen); })});
+    // Sparse, as an A-inverse: most off-diagonal values exactly zero, some -0.
+    cases.push_back({"sparse", n, packed(n, [&](int r, int c) {
+                       if (r == c) return 4 + u(gen);
+                       const int h = (r * 31 + c * 17) % 11;
+                       return h == 0 ? u(gen) : h == 1 ? -0.0 : 0.0;
+                     })});
+    cases.push_back({"diagonal", n, packed(n, [&](int r, int c) { return r == c ? 2 + u(gen) : 0.0; })});
+  }
+  cases.push_back({"not positive definite", 50, packed(50, [&](int r, int c) { return r == c ? 0.1 : u(gen); })});
+  cases.push_back({"infinite", 45, packed(45, [&](int r, int c) { return r == 3 && c == 40 ? INF : r == c ? 45.0 : u(gen); })});
+  for (const auto& c : cases) {
+    auto want = c.ap;
+    cholpk_literal(want.data(), c.n);
+    for (int b : {1, 2, 3, 8, 31, 64, c.n}) {
+      SCOPED_TRACE(c.what + " n=" + std::to_string(c.n) + " b=" + std::to_string(b));
+      auto got = c.ap;
+      cholpk_blocked(got.data(), c.n, b);
+      for (size_t i = 0; i < got.size(); ++i)
+        ASSERT_TRUE(bits(got[i]) == bits(want[i]) || (std::isnan(got[i]) && std::isnan(want[i]))) << i;
+    }
+    auto got = c.ap;
+    CHOLPK(got.data(), static_cast<int>(got.size()), c.n);
+    for (size_t i = 0; i < got.size(); ++i)
+      ASSERT_TRUE(bits(got[i]) == bits(want[i]) || (std::isnan(got[i]) && std::isnan(want[i]))) << c.what << i;
+  }
 }
 
 // ---- INVRT -------------------------------------------------------------------

@@ -7,32 +7,129 @@
 //
 // Stops: none. No pivot is tested; a zero or negative pivot leaves infinities
 // or NaNs that spread through the rest of the factor.
+//
+// Row i of U is U(i,i) = sqrt(A(i,i)) and U(i,j) = A(i,j) / U(i,i) (a division
+// each), and every element A(j,k) of the trailing triangle receives
+// A(j,k) = A(j,k) - U(i,k) U(i,j) from the rows i < j in ascending order,
+// passed over where U(i,j) is exactly zero. The results are those of
+// cholpk_literal to the bit (a NaN may come out with the other sign), but the
+// rows go in blocks: the block's rows are factored as in the literal form
+// with their updates confined to the block, then the rows below receive the
+// block's updates, each element its terms in ascending i, a strip of columns
+// at a time so that the block's rows stay in the first-level cache. The
+// trailing triangle is passed over once per block instead of once per row.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <new>
+#include <vector>
 
 #include "kesta/matrix/kernels.h"
+#include "records/records.h"
+
+namespace {
+
+typedef double v8 __attribute__((vector_size(64), aligned(8), may_alias));
+
+inline v8 load8(const double* p) {
+  v8 v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+inline void store8(double* p, v8 v) { std::memcpy(p, &v, sizeof v); }
+inline v8 splat8(double x) { return v8{x, x, x, x, x, x, x, x}; }
+
+// y(k) = y(k) - x(k) e for k = 0..count-1.
+inline void subtract_multiple(double* y, const double* x, double e, int64_t count) {
+  int64_t k = 0;
+  const v8 ev = splat8(e);
+  for (; k + 8 <= count; k += 8) store8(y + k, load8(y + k) - load8(x + k) * ev);
+  for (; k < count; ++k) y[k] = y[k] - x[k] * e;
+}
+
+// y(k) = y(k) / u for k = 0..count-1.
+inline void divide(double* y, double u, int64_t count) {
+  int64_t k = 0;
+  const v8 uv = splat8(u);
+  for (; k + 8 <= count; k += 8) store8(y + k, load8(y + k) / uv);
+  for (; k < count; ++k) y[k] = y[k] / u;
+}
+
+}  // namespace
+
+void cholpk_blocked(double* ap, int n, int b) {
+  if (n <= 0) return;
+  b = std::max(1, std::min(b, n));
+  constexpr int S = 32;  // columns per strip
+  // Element (r,c), r <= c, of the packed upper triangle by rows.
+  const int64_t nn = n;
+  auto A = [ap, nn](int64_t r, int64_t c) -> double& { return ap[(r - 1) * (2 * nn - r) / 2 + c - 1]; };
+  std::vector<double> mult;
+  try {
+    mult.resize(static_cast<size_t>(n) * b);  // row j's multipliers U(i,j), i in the block, at (j-1) b
+  } catch (const std::bad_alloc&) {
+    RUNERR(41);
+  }
+  std::vector<int> active;
+  active.reserve(n);
+
+  for (int i0 = 1; i0 <= n; i0 += b) {
+    const int i1 = std::min(n, i0 + b - 1);
+    // The block's rows, their updates confined to the block.
+    for (int i = i0; i <= i1; ++i) {
+      A(i, i) = std::sqrt(A(i, i));
+      if (i == n) return;
+      divide(&A(i, i + 1), A(i, i), n - i);
+      for (int j = i + 1; j <= i1; ++j) {
+        const double e = A(i, j);
+        if (e == 0.0) continue;
+        subtract_multiple(&A(j, j), &A(i, j), e, n - j + 1);
+      }
+    }
+    // The rows below: their multipliers, then the updates strip by strip.
+    active.clear();
+    for (int j = i1 + 1; j <= n; ++j) {
+      double* e = &mult[static_cast<size_t>(j - 1) * b];
+      bool any = false;
+      for (int i = i0; i <= i1; ++i) {
+        e[i - i0] = A(i, j);
+        any = any || e[i - i0] != 0.0;
+      }
+      if (any) active.push_back(j);
+    }
+    for (int k0 = i1 + 1; k0 <= n; k0 += S) {
+      const int k1 = std::min(n, k0 + S - 1);
+      for (int j : active) {
+        if (j > k1) break;
+        const double* e = &mult[static_cast<size_t>(j - 1) * b];
+        const int kf = std::max(j, k0);
+        double* y = &A(j, kf);
+        if (kf == k0 && k1 - k0 + 1 == S) {
+          v8 x0 = load8(y), x1 = load8(y + 8), x2 = load8(y + 16), x3 = load8(y + 24);
+          for (int i = i0; i <= i1; ++i) {
+            if (e[i - i0] == 0.0) continue;
+            const v8 ev = splat8(e[i - i0]);
+            const double* u = &A(i, k0);
+            x0 = x0 - load8(u) * ev;
+            x1 = x1 - load8(u + 8) * ev;
+            x2 = x2 - load8(u + 16) * ev;
+            x3 = x3 - load8(u + 24) * ev;
+          }
+          store8(y, x0);
+          store8(y + 8, x1);
+          store8(y + 16, x2);
+          store8(y + 24, x3);
+        } else {
+          for (int i = i0; i <= i1; ++i)
+            if (e[i - i0] != 0.0) subtract_multiple(y, &A(i, kf), e[i - i0], k1 - kf + 1);
+        }
+      }
+    }
+  }
+}
 
 void CHOLPK(double* ap, int npk, int n) {
   (void)npk;
-  // Element (r,c), r <= c, of the packed upper triangle by rows. The value
-  // numbers are formed in 64 bits; they are those of 32-bit arithmetic for
-  // every order whose packed length fits it.
-  const int64_t nn = n;
-  auto A = [ap, nn](int64_t r, int64_t c) -> double& { return ap[(r - 1) * (2 * nn - r) / 2 + c - 1]; };
-
-  for (int i = 1; i <= n; ++i) {
-    A(i, i) = std::sqrt(A(i, i));
-    if (i == n) return;
-    const double uii = A(i, i);
-    // A division for each element, not a product with the reciprocal.
-    for (int j = i + 1; j <= n; ++j) A(i, j) = A(i, j) / uii;
-    // Each trailing element receives the rows i in ascending order, each
-    // product rounded and subtracted by itself. An exactly zero multiplier
-    // leaves its row unchanged (a NaN does not count as zero).
-    for (int j = i + 1; j <= n; ++j) {
-      const double e = A(i, j);
-      if (e == 0.0) continue;
-      for (int k = j; k <= n; ++k) A(j, k) = A(j, k) - A(i, k) * e;
-    }
-  }
+  cholpk_blocked(ap, n, 64);
 }

@@ -7,6 +7,14 @@
 // rows (n(n+1)/2 values); npk is not read. No pivot is tested.
 void CHOLPK(double* ap, int npk, int n);
 
+// CHOLPK with its loops as the factorisation states them, row by row over the
+// whole trailing triangle; the reference CHOLPK is held to bit for bit.
+void cholpk_literal(double* ap, int n);
+
+// CHOLPK with the rows taken in blocks of b (b >= 1); the same bits for every
+// b. CHOLPK uses its own choice of b.
+void cholpk_blocked(double* ap, int n, int b);
+
 // Gauss-Jordan inversion in place of the leading n x n block of a (leading
 // dimension ld), pivots in natural order, no exchanges.
 void INVRT(double* a, int ld, int n);
