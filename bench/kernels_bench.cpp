@@ -1,13 +1,15 @@
-// Times EIGVEC against its literal form on random symmetric matrices, z the
-// same array as a (as kesta calls it on the q x q matrix), and checks that
-// both give the same bits.
+// Times the dense kernels against their literal forms and checks that both
+// give the same bits: EIGVEC on random symmetric matrices with z the same
+// array as a (as kesta calls it on the q x q matrix), CHOLPK on a packed
+// positive definite matrix, INVRT on a lower triangular factor.
 //
 //   kernels_bench [n ...]        default: 500 1000 2000
-//   kernels_bench --fast [n ...] times EIGVEC only
+//   kernels_bench --fast [n ...] times the fast forms only
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -16,14 +18,22 @@
 
 namespace {
 
-using Kernel = void (*)(int, int, double*, double*, double*, double*);
-
-double run(Kernel k, int n, const std::vector<double>& a, std::vector<double>& z, std::vector<double>& d) {
-  std::vector<double> e(n);
-  z = a;
+double seconds(const std::function<void()>& f) {
   auto t0 = std::chrono::steady_clock::now();
-  k(n, n, z.data(), d.data(), e.data(), z.data());
+  f();
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+bool same(const std::vector<double>& x, const std::vector<double>& y) {
+  return x.size() == y.size() && std::memcmp(x.data(), y.data(), x.size() * sizeof(double)) == 0;
+}
+
+void report(const char* kernel, int n, double tl, double tf, bool fast_only, bool identical) {
+  if (fast_only)
+    std::printf("%-7s %6d %12s %12.3f\n", kernel, n, "-", tf);
+  else
+    std::printf("%-7s %6d %12.3f %12.3f %8.2f %s\n", kernel, n, tl, tf, tl / tf, identical ? "identical" : "DIFFER");
+  std::fflush(stdout);
 }
 
 }  // namespace
@@ -38,23 +48,49 @@ int main(int argc, char** argv) {
       sizes.push_back(std::atoi(argv[i]));
   }
   if (sizes.empty()) sizes = {500, 1000, 2000};
-  std::printf("%6s %12s %12s %8s %s\n", "n", "literal s", "EIGVEC s", "speedup", "bits");
+  std::printf("%-7s %6s %12s %12s %8s %s\n", "kernel", "n", "literal s", "fast s", "speedup", "bits");
   for (int n : sizes) {
     std::mt19937_64 gen(n);
     std::uniform_real_distribution<double> u(-1, 1);
-    std::vector<double> a(static_cast<size_t>(n) * n);
+    const size_t nn = static_cast<size_t>(n) * n;
+
+    // EIGVEC
+    std::vector<double> a(nn);
     for (int j = 0; j < n; ++j)
       for (int i = j; i < n; ++i) a[static_cast<size_t>(j) * n + i] = a[static_cast<size_t>(i) * n + j] = u(gen);
-    std::vector<double> z1, z2, d1(n), d2(n);
-    const double tf = run(EIGVEC, n, a, z2, d2);
-    if (fast_only) {
-      std::printf("%6d %12s %12.3f\n", n, "-", tf);
-      continue;
+    std::vector<double> z1, z2 = a, d1(n), d2(n), e(n);
+    const double tf = seconds([&] { EIGVEC(n, n, z2.data(), d2.data(), e.data(), z2.data()); });
+    double tl = 0;
+    if (!fast_only) {
+      z1 = a;
+      tl = seconds([&] { eigvec_literal(n, n, z1.data(), d1.data(), e.data(), z1.data()); });
     }
-    const double tl = run(eigvec_literal, n, a, z1, d1);
-    const bool same = std::memcmp(d1.data(), d2.data(), n * sizeof(double)) == 0 &&
-                      std::memcmp(z1.data(), z2.data(), z1.size() * sizeof(double)) == 0;
-    std::printf("%6d %12.3f %12.3f %8.2f %s\n", n, tl, tf, tl / tf, same ? "identical" : "DIFFER");
-    std::fflush(stdout);
+    report("EIGVEC", n, tl, tf, fast_only, same(d1, d2) && same(z1, z2));
+
+    // CHOLPK
+    std::vector<double> p;
+    for (int r = 0; r < n; ++r)
+      for (int c = r; c < n; ++c) p.push_back(r == c ? n : u(gen));
+    std::vector<double> p1, p2 = p;
+    const double cf = seconds([&] { CHOLPK(p2.data(), static_cast<int>(p2.size()), n); });
+    double cl = 0;
+    if (!fast_only) {
+      p1 = p;
+      cl = seconds([&] { cholpk_literal(p1.data(), n); });
+    }
+    report("CHOLPK", n, cl, cf, fast_only, same(p1, p2));
+
+    // INVRT
+    std::vector<double> l(nn, 0.0);
+    for (int j = 0; j < n; ++j)
+      for (int i = j; i < n; ++i) l[static_cast<size_t>(j) * n + i] = i == j ? 1 + u(gen) / 2 : u(gen) / n;
+    std::vector<double> l1, l2 = l;
+    const double vf = seconds([&] { INVRT(l2.data(), n, n); });
+    double vl = 0;
+    if (!fast_only) {
+      l1 = l;
+      vl = seconds([&] { invrt_literal(l1.data(), n, n); });
+    }
+    report("INVRT", n, vl, vf, fast_only, same(l1, l2));
   }
 }
