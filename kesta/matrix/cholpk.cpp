@@ -21,42 +21,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
-#include <new>
 #include <vector>
 
 #include "kesta/matrix/kernels.h"
-#include "records/records.h"
-
-namespace {
-
-typedef double v8 __attribute__((vector_size(64), aligned(8), may_alias));
-
-inline v8 load8(const double* p) {
-  v8 v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-inline void store8(double* p, v8 v) { std::memcpy(p, &v, sizeof v); }
-inline v8 splat8(double x) { return v8{x, x, x, x, x, x, x, x}; }
-
-// y(k) = y(k) - x(k) e for k = 0..count-1.
-inline void subtract_multiple(double* y, const double* x, double e, int64_t count) {
-  int64_t k = 0;
-  const v8 ev = splat8(e);
-  for (; k + 8 <= count; k += 8) store8(y + k, load8(y + k) - load8(x + k) * ev);
-  for (; k < count; ++k) y[k] = y[k] - x[k] * e;
-}
-
-// y(k) = y(k) / u for k = 0..count-1.
-inline void divide(double* y, double u, int64_t count) {
-  int64_t k = 0;
-  const v8 uv = splat8(u);
-  for (; k + 8 <= count; k += 8) store8(y + k, load8(y + k) / uv);
-  for (; k < count; ++k) y[k] = y[k] / u;
-}
-
-}  // namespace
+#include "kesta/matrix/lanes.h"
 
 void cholpk_blocked(double* ap, int n, int b) {
   if (n <= 0) return;
@@ -65,12 +33,8 @@ void cholpk_blocked(double* ap, int n, int b) {
   // Element (r,c), r <= c, of the packed upper triangle by rows.
   const int64_t nn = n;
   auto A = [ap, nn](int64_t r, int64_t c) -> double& { return ap[(r - 1) * (2 * nn - r) / 2 + c - 1]; };
-  std::vector<double> mult;
-  try {
-    mult.resize(static_cast<size_t>(n) * b);  // row j's multipliers U(i,j), i in the block, at (j-1) b
-  } catch (const std::bad_alloc&) {
-    RUNERR(41);
-  }
+  // Row j's multipliers U(i,j), i in the block, at (j-1) b.
+  std::vector<double> mult = work<double>(static_cast<size_t>(n) * b);
   std::vector<int> active;
   active.reserve(n);
 
@@ -80,7 +44,7 @@ void cholpk_blocked(double* ap, int n, int b) {
     for (int i = i0; i <= i1; ++i) {
       A(i, i) = std::sqrt(A(i, i));
       if (i == n) return;
-      divide(&A(i, i + 1), A(i, i), n - i);
+      divide(&A(i, i + 1), &A(i, i + 1), A(i, i), n - i);
       for (int j = i + 1; j <= i1; ++j) {
         const double e = A(i, j);
         if (e == 0.0) continue;

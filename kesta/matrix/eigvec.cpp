@@ -38,28 +38,16 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <new>
 #include <vector>
 
 #include "kesta/matrix/eigvec_hyp.h"
 #include "kesta/matrix/eigvec_tuning.h"
 #include "kesta/matrix/kernels.h"
+#include "kesta/matrix/lanes.h"
 #include "kesta/model.h"
 #include "records/records.h"
 
 namespace {
-
-// Eight doubles operated on elementwise; each lane is one IEEE operation, so
-// a lane computes exactly what the scalar loop computes for its element.
-typedef double v8 __attribute__((vector_size(64), aligned(8), may_alias));
-
-inline v8 load8(const double* p) {
-  v8 v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-inline void store8(double* p, v8 v) { std::memcpy(p, &v, sizeof v); }
-inline v8 splat8(double x) { return v8{x, x, x, x, x, x, x, x}; }
 
 // Transposes the 8 x 8 block t0..t7 (element c of t_r becomes element r of
 // t_c); values are only moved, never changed.
@@ -82,16 +70,36 @@ inline void transpose8(v8& t0, v8& t1, v8& t2, v8& t3, v8& t4, v8& t5, v8& t6, v
   t3 = __builtin_shuffle(c3, c7, lo4), t7 = __builtin_shuffle(c3, c7, hi4);
 }
 
-template <class T>
-std::vector<T> work(size_t count) {
-  try {
-    return std::vector<T>(count);
-  } catch (const std::bad_alloc&) {
-    RUNERR(41);
-  }
-}
-
 // ---- Reduction to tridiagonal form ----------------------------------------
+
+// One tile of the product A u: rows k..k+7 (ek, xk point at e(k), u(k)) of a
+// group's eight columns c0..c7 with their values u[0..7]. Each row's sum
+// takes the columns in ascending order; each column's chain (lane c of gv)
+// takes the rows in ascending order, its products moved across the lanes.
+inline void product_tile(v8 c0, v8 c1, v8 c2, v8 c3, v8 c4, v8 c5, v8 c6, v8 c7, const double* u, double* ek,
+                         const double* xk, v8& gv) {
+  v8 ev = load8(ek);
+  ev = ev + c0 * splat8(u[0]);
+  ev = ev + c1 * splat8(u[1]);
+  ev = ev + c2 * splat8(u[2]);
+  ev = ev + c3 * splat8(u[3]);
+  ev = ev + c4 * splat8(u[4]);
+  ev = ev + c5 * splat8(u[5]);
+  ev = ev + c6 * splat8(u[6]);
+  ev = ev + c7 * splat8(u[7]);
+  store8(ek, ev);
+  const v8 x = load8(xk);
+  v8 t0 = c0 * x, t1 = c1 * x, t2 = c2 * x, t3 = c3 * x, t4 = c4 * x, t5 = c5 * x, t6 = c6 * x, t7 = c7 * x;
+  transpose8(t0, t1, t2, t3, t4, t5, t6, t7);
+  gv = gv + t0;
+  gv = gv + t1;
+  gv = gv + t2;
+  gv = gv + t3;
+  gv = gv + t4;
+  gv = gv + t5;
+  gv = gv + t6;
+  gv = gv + t7;
+}
 
 // e(k) = sum over j of A(k,j) u(j), A the lower triangle of the leading l x l
 // block of z read symmetrically and u = d(1..l); each e(k) summed from +0 in
@@ -133,46 +141,20 @@ void symv_lower_chains(const M& z, const V& d, const V& e, int l, int i) {
       // Eight rows at a time: the additions into e(k) across the lanes, the
       // products of the dot products transposed so that lane c carries
       // column c's chain, which then takes the eight rows in order.
-      const v8 u0 = splat8(u[0]), u1 = splat8(u[1]), u2 = splat8(u[2]), u3 = splat8(u[3]);
-      const v8 u4 = splat8(u[4]), u5 = splat8(u[5]), u6 = splat8(u[6]), u7 = splat8(u[7]);
       v8 gv = load8(g);
-      for (; k + 8 <= l; k += 8) {
-        const v8 c0 = load8(col[0] + k), c1 = load8(col[1] + k), c2 = load8(col[2] + k), c3 = load8(col[3] + k);
-        const v8 c4 = load8(col[4] + k), c5 = load8(col[5] + k), c6 = load8(col[6] + k), c7 = load8(col[7] + k);
-        v8 ev = load8(ek + k);
-        ev = ev + c0 * u0;
-        ev = ev + c1 * u1;
-        ev = ev + c2 * u2;
-        ev = ev + c3 * u3;
-        ev = ev + c4 * u4;
-        ev = ev + c5 * u5;
-        ev = ev + c6 * u6;
-        ev = ev + c7 * u7;
-        store8(ek + k, ev);
-        const v8 x = load8(dk + k);
-        v8 t0 = c0 * x, t1 = c1 * x, t2 = c2 * x, t3 = c3 * x, t4 = c4 * x, t5 = c5 * x, t6 = c6 * x, t7 = c7 * x;
-        transpose8(t0, t1, t2, t3, t4, t5, t6, t7);
-        gv = gv + t0;
-        gv = gv + t1;
-        gv = gv + t2;
-        gv = gv + t3;
-        gv = gv + t4;
-        gv = gv + t5;
-        gv = gv + t6;
-        gv = gv + t7;
-      }
+      for (; k + 8 <= l; k += 8)
+        product_tile(load8(col[0] + k), load8(col[1] + k), load8(col[2] + k), load8(col[3] + k), load8(col[4] + k),
+                     load8(col[5] + k), load8(col[6] + k), load8(col[7] + k), u, ek + k, dk + k, gv);
       store8(g, gv);
     }
-    {
-      // The rows left over, and groups of fewer than eight columns.
-      for (; k < l; ++k) {
-        double s = ek[k];
-        for (int c = 0; c < w; ++c) {
-          g[c] = g[c] + col[c][k] * dk[k];
-          s = s + col[c][k] * u[c];
-        }
-        ek[k] = s;
+    // The rows left over, and groups of fewer than eight columns.
+    for (; k < l; ++k) {
+      double s = ek[k];
+      for (int c = 0; c < w; ++c) {
+        g[c] = g[c] + col[c][k] * dk[k];
+        s = s + col[c][k] * u[c];
       }
+      ek[k] = s;
     }
     for (int c = 0; c < w; ++c) e(j0 + c) = g[c];
   }
@@ -244,27 +226,7 @@ void rank2_fused_symv(const M& z, const V& d, const V& e, int l, const double* u
         c7 = (c7 - splat8(f[7]) * ep) - splat8(gg[7]) * dp;
         store8(col[0] + k, c0), store8(col[1] + k, c1), store8(col[2] + k, c2), store8(col[3] + k, c3);
         store8(col[4] + k, c4), store8(col[5] + k, c5), store8(col[6] + k, c6), store8(col[7] + k, c7);
-        v8 sv = load8(sk + k);
-        sv = sv + c0 * splat8(u[0]);
-        sv = sv + c1 * splat8(u[1]);
-        sv = sv + c2 * splat8(u[2]);
-        sv = sv + c3 * splat8(u[3]);
-        sv = sv + c4 * splat8(u[4]);
-        sv = sv + c5 * splat8(u[5]);
-        sv = sv + c6 * splat8(u[6]);
-        sv = sv + c7 * splat8(u[7]);
-        store8(sk + k, sv);
-        const v8 x = load8(xk + k);
-        v8 t0 = c0 * x, t1 = c1 * x, t2 = c2 * x, t3 = c3 * x, t4 = c4 * x, t5 = c5 * x, t6 = c6 * x, t7 = c7 * x;
-        transpose8(t0, t1, t2, t3, t4, t5, t6, t7);
-        gv = gv + t0;
-        gv = gv + t1;
-        gv = gv + t2;
-        gv = gv + t3;
-        gv = gv + t4;
-        gv = gv + t5;
-        gv = gv + t6;
-        gv = gv + t7;
+        product_tile(c0, c1, c2, c3, c4, c5, c6, c7, u, sk + k, xk + k, gv);
       }
       store8(g, gv);
     }
@@ -384,14 +346,6 @@ void tred2_reduce(const M& z, const V& d, const V& e, int n) {
 // Once every column of a block takes part, one pass over the rows serves two
 // steps: row k gets step i's update and then goes into step i+1's dot
 // products, which still take the rows in ascending k.
-// q(k) = u(k) / h for k = 0..count-1, one division each.
-void divide(double* q, const double* u, double h, int count) {
-  int k = 0;
-  const v8 hv = splat8(h);
-  for (; k + 8 <= count; k += 8) store8(q + k, load8(u + k) / hv);
-  for (; k < count; ++k) q[k] = u[k] / h;
-}
-
 template <int NV>
 void tred2_accumulate_blocked(const M& z, const V& d, int n) {
   constexpr int W = 8 * NV;  // columns per block

@@ -27,42 +27,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <new>
 #include <vector>
 
 #include "kesta/matrix/gauss_jordan.h"
 #include "kesta/matrix/kernels.h"
+#include "kesta/matrix/lanes.h"
 #include "kesta/model.h"
-#include "records/records.h"
 
 namespace {
-
-typedef double v8 __attribute__((vector_size(64), aligned(8), may_alias));
-
-inline v8 load8(const double* p) {
-  v8 v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-inline void store8(double* p, v8 v) { std::memcpy(p, &v, sizeof v); }
-inline v8 splat8(double x) { return v8{x, x, x, x, x, x, x, x}; }
-
-// y(i) = y(i) - x(i) e for i = 0..count-1.
-inline void subtract_multiple(double* y, const double* x, double e, int count) {
-  int i = 0;
-  const v8 ev = splat8(e);
-  for (; i + 8 <= count; i += 8) store8(y + i, load8(y + i) - load8(x + i) * ev);
-  for (; i < count; ++i) y[i] = y[i] - x[i] * e;
-}
-
-template <class T>
-std::vector<T> work(size_t count) {
-  try {
-    return std::vector<T>(count);
-  } catch (const std::bad_alloc&) {
-    RUNERR(41);
-  }
-}
 
 // Part C for rows i0..i0+31 of the active columns: the block's kept columns
 // p (column kk at p + kk n) times each column's multipliers mult (b per
