@@ -27,6 +27,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "kesta/matrix/gauss_jordan.h"
@@ -36,7 +37,7 @@
 
 namespace {
 
-// Part C for rows i0..i0+31 of the active columns: the block's kept columns
+// Stage C for rows i0..i0+31 of the active columns: the block's kept columns
 // p (column kk at p + kk n) times each column's multipliers mult (b per
 // column), an exact zero passed over, across the lanes.
 void apply_block32(const M& a, int i0, const double* p, int n, const std::vector<int>& active, const double* mult,
