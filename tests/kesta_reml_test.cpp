@@ -66,7 +66,7 @@ std::string one_trait_dir(const std::vector<double>& eig, const std::vector<doub
   p.nfixlv = 0, p.nrec = 100, p.ndfded = 1;
   p.W.assign(eig.size() * eig.size(), 0.0);
   std::string coef;
-  char b[32];
+  char b[48];
   for (size_t s = 0; s < eig.size(); ++s) {
     p.W[s * eig.size() + s] = eig[s];
     p.id.push_back(101 + (int32_t)s);
