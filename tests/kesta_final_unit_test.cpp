@@ -1,6 +1,6 @@
 // The sire solver, the group-record layout of the final pass and the
 // reliabilities, on small designed systems. Expected values come from an
-// independent calculation (tests/fixtures/kesta-final/sirsol_ref.py).
+// independent calculation (sirsol and relapx in tests/reference/kesta_model.py).
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
