@@ -92,7 +92,7 @@ void correlation_tables(Model& m) {
 
   // S, then R + S, then the last round's trait transformation, row by row.
   std::vector<double> row(t);
-  for (std::vector<double>* a : {&m.SIRCOV, &m.PHECOV, &m.TRANSK}) {
+  for (Array<double>* a : {&m.SIRCOV, &m.PHECOV, &m.TRANSK}) {
     M A = mat(*a, t);
     for (int i = 1; i <= t; ++i) {
       for (int j = 1; j <= t; ++j) row[j - 1] = A(i, j);

@@ -50,9 +50,9 @@ void read_trait_records(Model& m) {
 uint64_t extent(int64_t n) { return n > 0 ? (uint64_t)n : 0; }
 
 template <class T>
-void grab(std::vector<T>& a, uint64_t bytes) {
+void grab(Array<T>& a, uint64_t bytes) {
   try {
-    a.assign(bytes / sizeof(T), T());
+    a = Array<T>(bytes / sizeof(T));
   } catch (const std::bad_alloc&) {
     RUNERR(41);
   } catch (const std::length_error&) {

@@ -7,7 +7,40 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
+#include <new>
+#include <utility>
 #include <vector>
+
+// Storage of the model's arrays: zeroed pages from calloc, with no element
+// written at sizing, so that sizing costs nothing until an array is used and
+// a pass.dat whose counts promise more than it holds fails at once, not after
+// gigabytes have been cleared.
+template <class T>
+struct ZeroAlloc {
+  using value_type = T;
+  ZeroAlloc() = default;
+  template <class U>
+  ZeroAlloc(const ZeroAlloc<U>&) {}
+  T* allocate(size_t n) {
+    void* p = std::calloc(n ? n : 1, sizeof(T));
+    if (!p) throw std::bad_alloc();
+    return static_cast<T*>(p);
+  }
+  void deallocate(T* p, size_t) { std::free(p); }
+  template <class U>
+  void construct(U*) {}  // value-initialisation: calloc has zeroed it
+  template <class U, class... A>
+  void construct(U* p, A&&... a) {
+    ::new (static_cast<void*>(p)) U(std::forward<A>(a)...);
+  }
+  template <class U>
+  bool operator==(const ZeroAlloc<U>&) const { return true; }
+  template <class U>
+  bool operator!=(const ZeroAlloc<U>&) const { return false; }
+};
+template <class T>
+using Array = std::vector<T, ZeroAlloc<T>>;
 
 // 1-based view of a vector.
 struct V {
@@ -36,44 +69,44 @@ struct Model {
   float BASEEN = 0;    // effective number of the base group (record 9+q)
 
   // Arrays, in their order of sizing.
-  std::vector<double> LINVA;    // q x q: L^-1 of the A-inverse (moved from SIRMAT while W is read)
-  std::vector<double> SIRMAT;   // q x q: L, L^-1; W; K; L^-1 K L^-T and its eigenvectors; W, K again
-  std::vector<double> SIRVEC;   // max(q,t): column of W as read; EIGVEC work; A-inverse diagonal; reliability sums
-  std::vector<double> SIREIG;   // q: eigenvalues of L^-1 K L^-T ascending; at the end effective numbers
-  std::vector<double> RINVPK;   // NSIRH: A-inverse packed upper by rows, then U; final pass lower by rows
-  std::vector<double> SIRRHS;   // q x t: sire right-hand sides; absorbed, transformed
-  std::vector<double> RHSWRK;   // q x t: working right-hand sides; at the end the PTAs
-  std::vector<double> SOLCAN;   // q x t: sire solutions on the canonical scale
-  std::vector<double> RELIAB;   // q x t: solver work, then reliabilities
-  std::vector<double> RESCOV;   // t x t: error covariance matrix R (not symmetric after the rounds)
-  std::vector<double> SIRCOV;   // t x t: sire covariance matrix S
-  std::vector<double> WRKT1;    // t x t: REML work
-  std::vector<double> PHECOV;   // t x t: phenotypic covariance R + S
-  std::vector<double> RATIOS;   // t: variance ratio of each canonical trait
-  std::vector<double> WRKV1;    // t: solver accumulator
-  std::vector<double> TRANSF;   // t x t: canonical trait transformation of the round, then its inverse
-  std::vector<double> TRANSK;   // t x t: the last round's canonical transformation Q
-  std::vector<double> LRINV;    // t x t: inverse Cholesky factor of R; then the sums M
-  std::vector<double> WRKT2;    // t x t: REML work
-  std::vector<double> WRKV2;    // t: multi-purpose vector
-  std::vector<double> RESPK;    // NTRH: R packed upper by rows, then its factor
-  std::vector<double> UUPK;     // NTRH: u'u of the canonical solutions, packed lower by rows
-  std::vector<double> YMYPK;    // NTRH: sums of squares and products, packed lower by rows
-  std::vector<double> WSSPK;    // NTRH: within-smallest-subclass covariances, packed lower by rows
-  std::vector<double> TRACE2;   // t: per-trait sums of the standard errors
-  std::vector<double> TRACE1;   // t: per canonical trait sum of 1/(ratio + eigenvalue)
-  std::vector<double> GRPRHS;   // g x t: group right-hand sides
-  std::vector<double> GRPSOL;   // g x t: group solutions
-  std::vector<double> GRPEFN;   // g: diagonal of H before inversion
-  std::vector<double> SIRGRP;   // q x g: sire-by-group block N
-  std::vector<double> NHINV;    // q x g: N H^-1
-  std::vector<double> GRPMAT;   // g x g: H, then H^-1
-  std::vector<int32_t> SIREID;  // q: bull IDs of the sires
-  std::vector<int32_t> SIREGR;  // q: group number of each sire
-  std::vector<int32_t> TRNUM;   // t: trait numbers of the correlation header
-  std::vector<char> TNAME;      // t x 8 characters: trait names
-  std::vector<char> CELL12;     // t x 12 characters: cells of a correlation-file row
+  Array<double> LINVA;    // q x q: L^-1 of the A-inverse (moved from SIRMAT while W is read)
+  Array<double> SIRMAT;   // q x q: L, L^-1; W; K; L^-1 K L^-T and its eigenvectors; W, K again
+  Array<double> SIRVEC;   // max(q,t): column of W as read; EIGVEC work; A-inverse diagonal; reliability sums
+  Array<double> SIREIG;   // q: eigenvalues of L^-1 K L^-T ascending; at the end effective numbers
+  Array<double> RINVPK;   // NSIRH: A-inverse packed upper by rows, then U; final pass lower by rows
+  Array<double> SIRRHS;   // q x t: sire right-hand sides; absorbed, transformed
+  Array<double> RHSWRK;   // q x t: working right-hand sides; at the end the PTAs
+  Array<double> SOLCAN;   // q x t: sire solutions on the canonical scale
+  Array<double> RELIAB;   // q x t: solver work, then reliabilities
+  Array<double> RESCOV;   // t x t: error covariance matrix R (not symmetric after the rounds)
+  Array<double> SIRCOV;   // t x t: sire covariance matrix S
+  Array<double> WRKT1;    // t x t: REML work
+  Array<double> PHECOV;   // t x t: phenotypic covariance R + S
+  Array<double> RATIOS;   // t: variance ratio of each canonical trait
+  Array<double> WRKV1;    // t: solver accumulator
+  Array<double> TRANSF;   // t x t: canonical trait transformation of the round, then its inverse
+  Array<double> TRANSK;   // t x t: the last round's canonical transformation Q
+  Array<double> LRINV;    // t x t: inverse Cholesky factor of R; then the sums M
+  Array<double> WRKT2;    // t x t: REML work
+  Array<double> WRKV2;    // t: multi-purpose vector
+  Array<double> RESPK;    // NTRH: R packed upper by rows, then its factor
+  Array<double> UUPK;     // NTRH: u'u of the canonical solutions, packed lower by rows
+  Array<double> YMYPK;    // NTRH: sums of squares and products, packed lower by rows
+  Array<double> WSSPK;    // NTRH: within-smallest-subclass covariances, packed lower by rows
+  Array<double> TRACE2;   // t: per-trait sums of the standard errors
+  Array<double> TRACE1;   // t: per canonical trait sum of 1/(ratio + eigenvalue)
+  Array<double> GRPRHS;   // g x t: group right-hand sides
+  Array<double> GRPSOL;   // g x t: group solutions
+  Array<double> GRPEFN;   // g: diagonal of H before inversion
+  Array<double> SIRGRP;   // q x g: sire-by-group block N
+  Array<double> NHINV;    // q x g: N H^-1
+  Array<double> GRPMAT;   // g x g: H, then H^-1
+  Array<int32_t> SIREID;  // q: bull IDs of the sires
+  Array<int32_t> SIREGR;  // q: group number of each sire
+  Array<int32_t> TRNUM;   // t: trait numbers of the correlation header
+  Array<char> TNAME;      // t x 8 characters: trait names
+  Array<char> CELL12;     // t x 12 characters: cells of a correlation-file row
 };
 
-inline V vec(std::vector<double>& a) { return V{a.data()}; }
-inline M mat(std::vector<double>& a, int64_t ld) { return M{a.data(), ld}; }
+inline V vec(Array<double>& a) { return V{a.data()}; }
+inline M mat(Array<double>& a, int64_t ld) { return M{a.data(), ld}; }

@@ -23,6 +23,7 @@
 
 #include "kesta/phases.h"
 #include "records/records.h"
+#include "support/arrays.h"
 #include "support/passdat.h"
 #include "support/run.h"
 
@@ -648,7 +649,7 @@ TEST_F(KestaInput, SecondReadingRestoresTheFileAndKeepsLinva) {
         read_trait_data(m);
         starting_values(m);
         ainverse_first(m);
-        const std::vector<double> Linv = m.SIRMAT;
+        const auto Linv = m.SIRMAT;
         read_sire_matrix(m);
         CHILD_CHECK(m.LINVA == Linv && m.SIRMAT == p.W);
         CHILD_CHECK(m.SIREID == p.id && m.SIREGR == p.gr && m.SIRGRP == p.N && m.GRPMAT == p.H);

@@ -20,6 +20,7 @@
 #include "kesta/absorb.h"
 #include "kesta/matrix/kernels.h"
 #include "kesta/phases.h"
+#include "support/arrays.h"
 #include "support/passdat.h"
 #include "support/run.h"
 
@@ -272,7 +273,7 @@ Model absorption_model(int q, int t, int g, unsigned seed) {
   m.NSIRE = q, m.NTRAIT = t, m.NGROUP = g, m.NTRH = t * (t + 1) / 2;
   std::mt19937 gen(seed);
   std::uniform_real_distribution<double> u(-1.0, 1.0);
-  auto fill = [&](std::vector<double>& a, size_t n) {
+  auto fill = [&](auto& a, size_t n) {
     a.resize(n);
     for (double& x : a) x = u(gen);
   };
@@ -295,9 +296,9 @@ Model absorption_model(int q, int t, int g, unsigned seed) {
 TEST(KestaAbsorb, TheFinalPassFormsTheSameKBitForBit) {
   for (int g : {1, 3}) {
     Model m = absorption_model(7, 2, g, 5u + g);
-    const std::vector<double> W = m.SIRMAT, r = m.SIRRHS, H = m.GRPMAT;
+    const auto W = m.SIRMAT, r = m.SIRRHS, H = m.GRPMAT;
     absorb_groups(m);
-    const std::vector<double> K = m.SIRMAT, y = m.SIRRHS;
+    const auto K = m.SIRMAT, y = m.SIRRHS;
     for (int k = 0; k < g; ++k) EXPECT_EQ(m.GRPEFN[k], H[(size_t)k * g + k]);
     m.SIRMAT = W;
     m.SIRRHS = r;
@@ -332,7 +333,7 @@ TEST(KestaAbsorb, RightHandSidesSumTheGroupProductsFirstAndTheFinalPassSubtracts
 
 TEST(KestaAbsorb, NoGroupsLeaveWAndTheRightHandSidesAsRead) {
   Model m = absorption_model(5, 2, 0, 9u);
-  const std::vector<double> W = m.SIRMAT, r = m.SIRRHS, ymy = m.YMYPK;
+  const auto W = m.SIRMAT, r = m.SIRRHS, ymy = m.YMYPK;
   absorb_groups(m);
   EXPECT_EQ(m.SIRMAT, W);
   EXPECT_EQ(m.SIRRHS, r);
