@@ -610,9 +610,10 @@ void tql2_rotations_recorded(const M& z, const V& d, const V& e, int n, size_t c
 
 EigvecTuning eigvec_tuning(int n) {
   EigvecTuning t;
-  // The widest accumulation block whose transposed copy (n x 8v values)
-  // stays within half of a 1 MB second-level cache.
-  t.accumulate_vectors = n <= 2048 ? 4 : n <= 2730 ? 3 : n <= 4096 ? 2 : 1;
+  // The widest accumulation block: each block reads all the Householder
+  // vectors once more, and that stream costs more than a transposed copy
+  // (n x 32 values) that overflows the second-level cache.
+  t.accumulate_vectors = 4;
   // Many sweeps between passes over z, in at most 32 MB.
   t.rotation_capacity = std::min<size_t>(static_cast<size_t>(256) * std::max(n, 1), size_t(1) << 21);
   return t;
@@ -622,32 +623,32 @@ void EIGVEC(int nm, int n, double* a, double* d, double* e, double* z) {
   eigvec_tuned(eigvec_tuning(n), nm, n, a, d, e, z);
 }
 
-void eigvec_tuned(const EigvecTuning& tuning, int nm, int n, double* ap, double* dp, double* ep, double* zp) {
-  if (n < 1) return;
-  if (n > nm) {
-    static const Format f("('0MATRIX DIMENSION LARGER THAN DECLARED')");
-    FMTWRT(LISTING, f);
-    RUNSTOP();
-  }
+void eigvec_stage_reduce(int nm, int n, double* ap, double* dp, double* ep, double* zp) {
   const M a{ap, nm}, z{zp, nm};
   const V d{dp}, e{ep};
-
   for (int i = 1; i <= n; ++i) {
     for (int j = i; j <= n; ++j) z(j, i) = a(j, i);
     d(i) = a(n, i);
   }
-  if (n > 1) {
-    tred2_reduce(z, d, e, n);
-    tred2_accumulate(z, d, n, tuning.accumulate_vectors);
-  }
+  if (n > 1) tred2_reduce(z, d, e, n);
+}
+
+void eigvec_stage_accumulate(const EigvecTuning& tuning, int nm, int n, double* dp, double* ep, double* zp) {
+  const M z{zp, nm};
+  const V d{dp}, e{ep};
+  if (n > 1) tred2_accumulate(z, d, n, tuning.accumulate_vectors);
   for (int i = 1; i <= n; ++i) {
     d(i) = z(n, i);
     z(n, i) = 0.0;
   }
   z(n, n) = 1.0;
   e(1) = 0.0;
-  if (n == 1) return;
+}
 
+void eigvec_stage_ql(const EigvecTuning& tuning, int nm, int n, double* dp, double* ep, double* zp) {
+  const M z{zp, nm};
+  const V d{dp}, e{ep};
+  if (n == 1) return;
   tql2_rotations_recorded(z, d, e, n, tuning.rotation_capacity);
 
   // Sort, ascending; the test is strict so equal values keep their order.
@@ -665,4 +666,16 @@ void eigvec_tuned(const EigvecTuning& tuning, int nm, int n, double* ap, double*
       for (int j = 1; j <= n; ++j) std::swap(z(j, i), z(j, k));
     }
   }
+}
+
+void eigvec_tuned(const EigvecTuning& tuning, int nm, int n, double* a, double* d, double* e, double* z) {
+  if (n < 1) return;
+  if (n > nm) {
+    static const Format f("('0MATRIX DIMENSION LARGER THAN DECLARED')");
+    FMTWRT(LISTING, f);
+    RUNSTOP();
+  }
+  eigvec_stage_reduce(nm, n, a, d, e, z);
+  eigvec_stage_accumulate(tuning, nm, n, d, e, z);
+  eigvec_stage_ql(tuning, nm, n, d, e, z);
 }

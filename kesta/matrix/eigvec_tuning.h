@@ -14,3 +14,10 @@ EigvecTuning eigvec_tuning(int n);
 
 // EIGVEC with the given sizes.
 void eigvec_tuned(const EigvecTuning& tuning, int nm, int n, double* a, double* d, double* e, double* z);
+
+// The three stages of eigvec_tuned in turn (1 <= n <= nm), apart for timing:
+// the copy of a into z and the reduction to tridiagonal form; the
+// accumulation of the transformations; the QL iterations and the sort.
+void eigvec_stage_reduce(int nm, int n, double* a, double* d, double* e, double* z);
+void eigvec_stage_accumulate(const EigvecTuning& tuning, int nm, int n, double* d, double* e, double* z);
+void eigvec_stage_ql(const EigvecTuning& tuning, int nm, int n, double* d, double* e, double* z);
