@@ -1,6 +1,7 @@
 // CHOLPK, INVRT, INVRTP and MATPRD: exact results, zero skips, pivot
 // threshold, sizes and stops.
 #include <gtest/gtest.h>
+#include <xmmintrin.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -318,6 +319,47 @@ std::vector<InvrtInput> invrt_inputs() {
       for (int i = j + 1; i < n; ++i) up[j * ld + i] = 0.0;
     in.push_back({"upper", ld, n, up});
   }
+  // Lower triangular over several blocks of pivots and every length of row
+  // stretch: pivots of both signs (so the scaled zeros above them carry both
+  // signs), zeros of both signs above and below the diagonal, subnormal
+  // values (zero or not, depending on the floating-point mode), and an
+  // infinity or a NaN among the multipliers.
+  for (int n : {64, 65, 137, 203}) {
+    const int ld = n + 1;
+    std::vector<double> lo(static_cast<size_t>(ld) * n, 7.0);
+    for (int j = 0; j < n; ++j)
+      for (int i = 0; i < n; ++i) {
+        double& x = lo[j * ld + i];
+        if (i < j)
+          x = (i * 3 + j) % 5 ? 0.0 : -0.0;
+        else if (i == j)
+          x = (j % 3 ? 2.0 : -2.0) + u(gen);
+        else
+          x = (i * 5 + j) % 11 == 0 ? ((i + j) % 2 ? 0.0 : -0.0) : u(gen) / n;
+      }
+    for (int k = 0; k < n / 10; ++k) {
+      const int i = (k * 37 + 1) % n, j = (k * 53) % n;
+      if (i != j) lo[j * ld + i] = (k % 2 ? 1e-310 : -1e-310);  // either triangle
+    }
+    in.push_back({"lower, mixed", ld, n, lo});
+    auto inf = lo;
+    inf[(n / 3) * ld + n / 3 + 70 % (n - n / 3)] = n % 2 ? INF : NaN;
+    in.push_back({"lower, non-finite", ld, n, inf});
+  }
+  // Sparse, diagonally dominant: mostly zeros of both signs, so that rows of
+  // the kept columns are zero in some blocks and not in others, and a column
+  // passed over in one block is changed in the next.
+  for (int n : {12, 40, 75}) {
+    for (int density : {10, 30}) {
+      std::vector<double> a(static_cast<size_t>(n) * n);
+      for (int j = 0; j < n; ++j)
+        for (int i = 0; i < n; ++i) {
+          const int pick = static_cast<int>(gen() % 100);
+          a[j * n + i] = i == j ? 3.0 + u(gen) : pick < density ? u(gen) / 4 : pick % 2 ? 0.0 : -0.0;
+        }
+      in.push_back({"sparse", n, n, a});
+    }
+  }
   {
     const int n = 45;
     std::vector<double> a(n * n);
@@ -346,6 +388,26 @@ TEST(InvrtBlocked, EveryBlockSizeGivesTheLiteralBits) {
     for (size_t i = 0; i < got.size(); ++i)
       ASSERT_TRUE(bits(got[i]) == bits(want[i]) || (std::isnan(got[i]) && std::isnan(want[i]))) << c.what << i;
   }
+}
+
+// The same under the run's floating-point mode, where subnormal values count
+// as zero: a subnormal then passes for a zero of the kept columns and must not
+// pass for a value that a signed zero leaves unchanged.
+TEST(InvrtBlocked, SameBitsWithSubnormalsTakenAsZero) {
+  const unsigned saved = _mm_getcsr();
+  _mm_setcsr(saved | 0x8040);  // flush-to-zero and denormals-are-zero
+  for (const auto& c : invrt_inputs()) {
+    SCOPED_TRACE(std::string(c.what) + " n=" + std::to_string(c.n));
+    auto want = c.a, got = c.a;
+    invrt_literal(want.data(), c.ld, c.n);
+    INVRT(got.data(), c.ld, c.n);
+    for (size_t i = 0; i < got.size(); ++i)
+      if (!(bits(got[i]) == bits(want[i]) || (std::isnan(got[i]) && std::isnan(want[i])))) {
+        _mm_setcsr(saved);
+        FAIL() << i;
+      }
+  }
+  _mm_setcsr(saved);
 }
 
 TEST(InvrtBlocked, SmallPivotInALaterBlockStops) {

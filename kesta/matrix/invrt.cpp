@@ -24,7 +24,15 @@
 //   C. its remaining rows then receive the products of the kept columns with
 //      those multipliers, each element its terms in ascending k.
 // Every element thus receives the same operations in the same order.
+//
+// Stage C passes over work whose result is known bit for bit: where all the
+// kept columns are exactly zero on a stretch of rows (above the block, for a
+// lower triangular matrix) and a column's multipliers are finite, every
+// product is a signed zero, and x - (+-0) is x itself for every x but -0, a
+// NaN or a subnormal (which the run may take as zero); a stretch without such
+// values is left as it stands.
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <utility>
@@ -37,19 +45,43 @@
 
 namespace {
 
-// Stage C for rows i0..i0+31 of the active columns: the block's kept columns
-// p (column kk at p + kk n) times each column's multipliers mult (b per
-// column), an exact zero passed over, across the lanes.
-void apply_block32(const M& a, int i0, const double* p, int n, const std::vector<int>& active, const double* mult,
-                   int b, int bw) {
-  for (int j : active) {
-    double* col = &a(i0, j);
+typedef long long v8l __attribute__((vector_size(64)));
+
+// Whether every lane of x is unchanged by subtracting a signed zero: +0, or
+// a normal number or an infinity in magnitude (a NaN compares false).
+inline bool keeps_under_zero(v8 x) {
+  v8l bits;
+  std::memcpy(&bits, &x, sizeof bits);
+  v8l mag = bits & (v8l{} + 0x7fffffffffffffffLL);
+  v8 ax;
+  std::memcpy(&ax, &mag, sizeof ax);
+  const v8l ok = (ax >= splat8(DBL_MIN)) | (bits == 0);
+  long long all = -1;
+  for (int c = 0; c < 8; ++c) all &= ok[c];
+  return all != 0;
+}
+
+// Whether the kept columns kk < bw are exactly zero on rows i0..i0+count-1.
+bool kept_zero(const double* p, int n, int i0, int count, int bw) {
+  for (int kk = 0; kk < bw; ++kk) {
+    const double* pk = p + static_cast<size_t>(kk) * n + (i0 - 1);
+    for (int r = 0; r < count; ++r)
+      if (pk[r] != 0.0) return false;
+  }
+  return true;
+}
+
+// Rows i0..i0+len-1 (len 32, 8 or 1) of one column col: the block's kept
+// columns p (column kk at p + kk n) times the column's multipliers e, an
+// exact zero passed over, each element its terms in ascending kk.
+void apply_stretch(double* col, const double* p, int n, int i0, int len, const double* e, int bw) {
+  const double* p0 = p + (i0 - 1);
+  if (len == 32) {
     v8 x0 = load8(col), x1 = load8(col + 8), x2 = load8(col + 16), x3 = load8(col + 24);
-    const double* e = mult + static_cast<size_t>(j - 1) * b;
     for (int kk = 0; kk < bw; ++kk) {
       if (e[kk] == 0.0) continue;
       const v8 ev = splat8(e[kk]);
-      const double* pk = p + static_cast<size_t>(kk) * n + (i0 - 1);
+      const double* pk = p0 + static_cast<size_t>(kk) * n;
       x0 = x0 - load8(pk) * ev;
       x1 = x1 - load8(pk + 8) * ev;
       x2 = x2 - load8(pk + 16) * ev;
@@ -59,21 +91,35 @@ void apply_block32(const M& a, int i0, const double* p, int n, const std::vector
     store8(col + 8, x1);
     store8(col + 16, x2);
     store8(col + 24, x3);
+  } else if (len == 8) {
+    v8 x = load8(col);
+    for (int kk = 0; kk < bw; ++kk)
+      if (e[kk] != 0.0) x = x - load8(p0 + static_cast<size_t>(kk) * n) * splat8(e[kk]);
+    store8(col, x);
+  } else {
+    double x = *col;
+    for (int kk = 0; kk < bw; ++kk)
+      if (e[kk] != 0.0) x = x - p0[static_cast<size_t>(kk) * n] * e[kk];
+    *col = x;
   }
 }
 
-// The same for rows i0..i0+7.
-void apply_block8(const M& a, int i0, const double* p, int n, const std::vector<int>& active, const double* mult,
-                  int b, int bw) {
-  for (int j : active) {
-    double* col = &a(i0, j);
-    v8 x = load8(col);
-    const double* e = mult + static_cast<size_t>(j - 1) * b;
-    for (int kk = 0; kk < bw; ++kk)
-      if (e[kk] != 0.0) x = x - load8(p + static_cast<size_t>(kk) * n + (i0 - 1)) * splat8(e[kk]);
-    store8(col, x);
+// Whether rows i0..i0+len-1 of col are all unchanged by subtracting signed
+// zeros.
+bool stretch_keeps(const double* col, int len) {
+  if (len == 1) {
+    const double x = *col;
+    return std::fabs(x) >= DBL_MIN || (x == 0.0 && !std::signbit(x));
   }
+  for (int r = 0; r < len; r += 8)
+    if (!keeps_under_zero(load8(col + r))) return false;
+  return true;
 }
+
+struct Stretch {
+  int i0, len;
+  bool pzero;  // the kept columns are exactly zero on these rows
+};
 
 }  // namespace
 
@@ -87,12 +133,20 @@ void invrt_blocked(double* ap, int ld, int n, int b) {
   std::vector<double> r(b);
   std::vector<int> active;
   active.reserve(n);
+  std::vector<char> finite(static_cast<size_t>(n) + 1);  // column j's multipliers all finite
+  std::vector<Stretch> stretches;
+  // Column j's rows 1..good[j] hold only values that a signed zero
+  // subtracted leaves as they are. The stretch that extends it must begin
+  // right after it, so it never reaches past the rows above a block, which
+  // stages A and B leave alone (the block's own columns start again at 0).
+  std::vector<int> good(static_cast<size_t>(n) + 1, 0);
   for (int k0 = 1; k0 <= n; k0 += b) {
     const int k1 = std::min(n, k0 + b - 1);
     const int bw = k1 - k0 + 1;
     auto p = [&](int i, int k) -> double& { return kept[static_cast<size_t>(k - k0) * n + (i - 1)]; };
 
     // A. The block's steps on its own columns.
+    for (int j = k0; j <= k1; ++j) good[j] = 0;
     for (int k = k0; k <= k1; ++k) {
       if (std::fabs(a(k, k)) < INVRT_TINY) invrt_pivot_stop();
       const double rk = 1.0 / a(k, k);
@@ -119,33 +173,59 @@ void invrt_blocked(double* ap, int ld, int n, int b) {
       }
       double* e = &mult[static_cast<size_t>(j - 1) * b];
       bool any = false;
+      bool fin = true;
       for (int k = k0; k <= k1; ++k) {
         const double ek = a(k, j);
         e[k - k0] = ek;
         if (ek == 0.0) continue;
+        fin = fin && std::fabs(ek) <= DBL_MAX;
         any = true;
-        for (int i = k0; i <= k1; ++i)
-          if (i != k) a(i, j) = a(i, j) - p(i, k) * ek;
+        subtract_multiple(&a(k0, j), &p(k0, k), ek, k - k0);
+        subtract_multiple(&a(k + 1, j), &p(k + 1, k), ek, k1 - k);
         a(k, j) = -(ek * r[k - k0]);
       }
+      finite[j] = fin;
       if (any) active.push_back(j);
     }
     if (active.empty()) continue;
 
-    // C. The other rows of those columns, 32 rows at a time.
+    // C. The other rows of those columns, in stretches of 32, 8 and 1 rows.
+    stretches.clear();
     for (const auto& range : {std::make_pair(1, k0 - 1), std::make_pair(k1 + 1, n)}) {
       int i = range.first;
-      for (; i + 31 <= range.second; i += 32) apply_block32(a, i, kept.data(), n, active, mult.data(), b, bw);
-      for (; i + 7 <= range.second; i += 8) apply_block8(a, i, kept.data(), n, active, mult.data(), b, bw);
-      for (; i <= range.second; ++i)
-        for (int j : active) {
-          const double* e = &mult[static_cast<size_t>(j - 1) * b];
-          double x = a(i, j);
-          for (int k = k0; k <= k1; ++k)
-            if (e[k - k0] != 0.0) x = x - p(i, k) * e[k - k0];
-          a(i, j) = x;
-        }
+      for (const int len : {32, 8, 1})
+        for (; i + len - 1 <= range.second; i += len) stretches.push_back({i, len, kept_zero(kept.data(), n, i, len, bw)});
     }
+    // Where the products are all signed zeros, each column is read down its
+    // stretches and changed only where it must be; rows 1..good(j), found
+    // unchanged by signed zeros before and not changed since, are not read
+    // again.
+    for (int j : active) {
+      if (!finite[j]) continue;
+      const double* e = &mult[static_cast<size_t>(j - 1) * b];
+      int g = good[j];
+      for (const Stretch& st : stretches) {
+        if (!st.pzero || st.i0 + st.len - 1 <= g) continue;
+        if (stretch_keeps(&a(st.i0, j), st.len)) {
+          if (st.i0 == g + 1) g = st.i0 + st.len - 1;
+        } else {
+          apply_stretch(&a(st.i0, j), kept.data(), n, st.i0, st.len, e, bw);
+        }
+      }
+      good[j] = g;
+    }
+    // Everywhere else, stretch by stretch so that the kept rows stay in the
+    // first-level cache.
+    for (const Stretch& st : stretches)
+      for (size_t t = 0; t < active.size(); ++t) {
+        const int j = active[t];
+        if (st.pzero && finite[j]) continue;
+        // The columns lie far apart: fetch the next one's stretch meanwhile.
+        if (t + 2 < active.size())
+          for (int r = 0; r < st.len; r += 8) __builtin_prefetch(&a(st.i0 + r, active[t + 2]), 1);
+        apply_stretch(&a(st.i0, j), kept.data(), n, st.i0, st.len, &mult[static_cast<size_t>(j - 1) * b], bw);
+        good[j] = std::min(good[j], st.i0 - 1);
+      }
   }
 }
 
