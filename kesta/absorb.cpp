@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "kesta/matrix/kernels.h"
+#include "kesta/matrix/lanes.h"
 #include "kesta/phases.h"
 #include "records/records.h"
 
@@ -137,16 +138,7 @@ void mult_cols_linv(double* a, const double* linva, double* sirvec, int q) {
 
 namespace {
 
-typedef double v8 __attribute__((vector_size(64)));
 typedef int64_t v8l __attribute__((vector_size(64)));
-
-inline v8 ld(const double* p) {
-  v8 v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-inline void st(double* p, v8 v) { std::memcpy(p, &v, sizeof v); }
-inline v8 bc(double x) { return v8{x, x, x, x, x, x, x, x}; }
 
 // Panel of the tile k0..k0+kb-1 (1-based): P[(j-1)*kw + kk] = L(k0+kk, j) for
 // j <= k0+kk, zero otherwise (those entries are never part of a kept sum).
@@ -179,16 +171,16 @@ void rows_span(const double* a, int64_t q, const double* P, int ja, int jb, int6
 #pragma GCC unroll 8
   for (int c = 0; c < NI; ++c)
 #pragma GCC unroll 4
-    for (int v = 0; v < NV; ++v) s[c][v] = ld(acc + c * KW + 8 * v);
+    for (int v = 0; v < NV; ++v) s[c][v] = load8(acc + c * KW + 8 * v);
   for (int j = ja; j <= jb; ++j) {
     const double* p = P + (int64_t)(j - 1) * KW;
     const double* x = a + (int64_t)(j - 1) * q + (i0 - 1);  // x[c] = a(i0+c, j)
     v8 pv[NV];
 #pragma GCC unroll 4
-    for (int v = 0; v < NV; ++v) pv[v] = ld(p + 8 * v);
+    for (int v = 0; v < NV; ++v) pv[v] = load8(p + 8 * v);
 #pragma GCC unroll 8
     for (int c = 0; c < NI; ++c) {
-      const v8 b = bc(x[c]);
+      const v8 b = splat8(x[c]);
 #pragma GCC unroll 4
       for (int v = 0; v < NV; ++v) s[c][v] = s[c][v] + pv[v] * b;
     }
@@ -196,7 +188,7 @@ void rows_span(const double* a, int64_t q, const double* P, int ja, int jb, int6
 #pragma GCC unroll 8
   for (int c = 0; c < NI; ++c)
 #pragma GCC unroll 4
-    for (int v = 0; v < NV; ++v) st(acc + c * KW + 8 * v, s[c][v]);
+    for (int v = 0; v < NV; ++v) store8(acc + c * KW + 8 * v, s[c][v]);
 }
 
 // The triangle of the tile (j = k0+1..k0+kb-1) for the same rows: lanes k
@@ -210,12 +202,12 @@ void rows_triangle(const double* a, int64_t q, const double* P, int k0, int kb, 
     const double* p = P + (int64_t)(j - 1) * KW;
     const double* x = a + (int64_t)(j - 1) * q + (i0 - 1);
     for (int c = 0; c < NI; ++c) {
-      const v8 b = bc(x[c]);
+      const v8 b = splat8(x[c]);
 #pragma GCC unroll 4
       for (int v = 0; v < NV; ++v) {
-        const v8 old = ld(acc + c * KW + 8 * v);
-        const v8 sum = old + ld(p + 8 * v) * b;
-        st(acc + c * KW + 8 * v, (lane + 8 * v >= jj) ? sum : old);
+        const v8 old = load8(acc + c * KW + 8 * v);
+        const v8 sum = old + load8(p + 8 * v) * b;
+        store8(acc + c * KW + 8 * v, (lane + 8 * v >= jj) ? sum : old);
       }
     }
   }
@@ -237,10 +229,10 @@ void cols_tile(double* a, int64_t q, const double* P, int k0, int kb, int64_t i0
     const double* p = P + (int64_t)(j - 1) * KW;
     v8 pv[NV];
 #pragma GCC unroll 4
-    for (int v = 0; v < NV; ++v) pv[v] = ld(p + 8 * v);
+    for (int v = 0; v < NV; ++v) pv[v] = load8(p + 8 * v);
 #pragma GCC unroll 8
     for (int c = 0; c < NI; ++c) {
-      const v8 b = bc(x[c][j]);
+      const v8 b = splat8(x[c][j]);
 #pragma GCC unroll 4
       for (int v = 0; v < NV; ++v) acc[c][v] = acc[c][v] + pv[v] * b;
     }
@@ -252,10 +244,10 @@ void cols_tile(double* a, int64_t q, const double* P, int k0, int kb, int64_t i0
     const double* p = P + (int64_t)(j - 1) * KW;
     v8 pv[NV];
 #pragma GCC unroll 4
-    for (int v = 0; v < NV; ++v) pv[v] = ld(p + 8 * v);
+    for (int v = 0; v < NV; ++v) pv[v] = load8(p + 8 * v);
 #pragma GCC unroll 8
     for (int c = 0; c < NI; ++c) {
-      const v8 b = bc(x[c][j]);
+      const v8 b = splat8(x[c][j]);
 #pragma GCC unroll 4
       for (int v = 0; v < NV; ++v) {
         const v8 sum = acc[c][v] + pv[v] * b;
@@ -268,11 +260,11 @@ void cols_tile(double* a, int64_t q, const double* P, int k0, int kb, int64_t i0
     double* out = a + (i0 - 1 + c) * q + (k0 - 1);
     if (kb == KW) {
 #pragma GCC unroll 4
-      for (int v = 0; v < NV; ++v) st(out + 8 * v, acc[c][v]);
+      for (int v = 0; v < NV; ++v) store8(out + 8 * v, acc[c][v]);
     } else {
       double tmp[KW];
 #pragma GCC unroll 4
-      for (int v = 0; v < NV; ++v) st(tmp + 8 * v, acc[c][v]);
+      for (int v = 0; v < NV; ++v) store8(tmp + 8 * v, acc[c][v]);
       for (int kk = 0; kk < kb; ++kk) out[kk] = tmp[kk];
     }
   }
