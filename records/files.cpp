@@ -176,7 +176,6 @@ void FILREW(int unit) {
   f.ibuf.clear();
   f.ipos = 0;
   f.ieof = false;
-  f.line_open = false;
 }
 
 void RUNEND() { finish(0); }

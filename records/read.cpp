@@ -243,7 +243,6 @@ namespace {
 
 struct Lst {
   File& f;
-  bool eof_ok;
 
   bool sep(char c) const { return c == ' ' || c == '\t' || c == ',' || c == '/' || c == '\r'; }
   bool blank(char c) const { return c == ' ' || c == '\t' || c == '\r'; }
@@ -253,12 +252,8 @@ struct Lst {
     for (;;) {
       while (f.lpos < f.line.size() && blank(f.line[f.lpos])) ++f.lpos;
       if (f.lpos < f.line.size()) return true;
-      if (!next_line(f, f.line)) {
-        f.line_open = false;
-        return false;
-      }
+      if (!next_line(f, f.line)) return false;
       f.lpos = 0;
-      f.line_open = true;
     }
   }
   // After a value: blanks, then at most one comma as its separator. A comma
@@ -359,11 +354,10 @@ bool to_int(const std::string& s, int32_t* out, bool* range) {
 
 int LSTRD(int unit, std::initializer_list<InItem> items, bool eof_ok) {
   File& f = file(unit);
-  Lst L{f, eof_ok};
+  Lst L{f};
   // A record starts on the line after the one on which the previous ended.
   f.line.clear();
   f.lpos = 0;
-  f.line_open = false;
   Targets tg(items.begin(), items.end());
   long repeat = 0;          // values still to come from an r*v
   bool rep_null = false;

@@ -27,10 +27,10 @@ struct File {
   size_t ipos = 0;
   off_t rpos = 0;
   bool ieof = false;
-  // Free-format reading: the line on which the last record ended.
+  // Free-format reading: the line in hand and the position on it (a record
+  // never takes over the line on which the one before it ended).
   std::string line;
   size_t lpos = 0;
-  bool line_open = false;
 };
 
 File& file(int unit);
