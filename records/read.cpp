@@ -108,12 +108,16 @@ struct Targets {
 
 // ---- FMTRD ------------------------------------------------------------------------
 
+namespace {
+
 // One value of a numeric field of fixed-layout input.
 struct FieldValue {
   int32_t i = 0;
   float f = 0;
   double d = 0;
 };
+
+}  // namespace
 
 // Parses the w columns at p (fewer when the line is short: the rest reads as
 // blanks). Blanks are ignored; an integer field is an optional sign and
@@ -223,8 +227,11 @@ int FMTRD(int unit, const Format& fmt, std::initializer_list<InItem> items) {
       size_t n = col < line.size() ? std::min((size_t)e.w, line.size() - col) : 0;
       col += (size_t)e.w;
       const InItem& it = tg.item();
-      bool real = e.kind == Format::Elem::F;
-      if (real != (it.type != InItem::INT)) RUNERR(61, unit);
+      // I takes an integer, F a real; a text item takes neither (a number
+      // stored into its characters would run past them).
+      const bool suits = e.kind == Format::Elem::I ? it.type == InItem::INT
+                                                   : it.type == InItem::REAL4 || it.type == InItem::REAL8;
+      if (!suits) RUNERR(61, unit);
       FieldValue v;
       if (!parse_field(p, n, it.type, e.d, &v)) RUNERR(64, unit);
       void* at = tg.at();

@@ -174,6 +174,30 @@ TEST(RecordsFmtrd, BadCharacterIsCondition64) {
   }
 }
 
+// An item that does not suit its descriptor is condition 61, before anything
+// is stored; a text item under F gets no number written over its characters.
+TEST(RecordsFmtrd, ItemThatDoesNotSuitItsDescriptorIsCondition61) {
+  for (int kind = 0; kind < 3; ++kind) {
+    SCOPED_TRACE(kind);
+    TempDir dir;
+    dir.write("zelk.coef", "    1    2  1.500000\n");
+    Child c = run_child(dir, "kesta", [kind] {
+      static const Format f("(2I5,F10.6)");
+      FILOPN("zelk.coef", 11, TEXTFILE);
+      int32_t i = 0, j = 0;
+      float x = 0;
+      char t[2] = {'?', '#'};
+      if (kind == 0) FMTRD(11, f, {in(i), in(j), intext(t, 1)});
+      if (kind == 1) FMTRD(11, f, {in(i), in(x), in(x)});
+      if (kind == 2) FMTRD(11, f, {in(i), in(j), in(j)});
+      note("not reached");
+    });
+    EXPECT_EQ(c.status, 61);
+    EXPECT_EQ(c.notes, "");
+    EXPECT_EQ(c.err, "kesta: severe (61): format/variable-type mismatch, unit 11, file " + dir.path + "/zelk.coef\n");
+  }
+}
+
 // ---- LSTRD ----------------------------------------------------------------------
 
 // Reads pedigree.dat with zelk's items (four integers, a text of one
