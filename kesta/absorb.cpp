@@ -8,9 +8,8 @@
 //                      again, with the group products kept from the first time.
 #include "kesta/absorb.h"
 
-#include <cstdint>
 #include <algorithm>
-#include <cstring>
+#include <cstdint>
 #include <vector>
 
 #include "kesta/matrix/kernels.h"
@@ -18,10 +17,26 @@
 #include "kesta/phases.h"
 #include "records/records.h"
 
+namespace {
+
+// Column s of the sire coefficients loses its group products term by term,
+// over the groups in order; each element on its own, both triangles, so K
+// need not come out exactly symmetric. The first absorption and the final
+// pass share this so that the final pass forms the same K bit for bit.
+void absorb_column(Model& m, int s) {
+  const int q = m.NSIRE, g = m.NGROUP;
+  M SIRMAT = mat(m.SIRMAT, q), SIRGRP = mat(m.SIRGRP, q), NHINV = mat(m.NHINV, q);
+  for (int k = 1; k <= g; ++k) {
+    const double x = SIRGRP(s, k);
+    for (int i = 1; i <= q; ++i) SIRMAT(i, s) = SIRMAT(i, s) - NHINV(i, k) * x;
+  }
+}
+
+}  // namespace
+
 void absorb_groups(Model& m) {
   const int q = m.NSIRE, t = m.NTRAIT, g = m.NGROUP;
-  M SIRMAT = mat(m.SIRMAT, q), SIRRHS = mat(m.SIRRHS, q), RHSWRK = mat(m.RHSWRK, q);
-  M SIRGRP = mat(m.SIRGRP, q), NHINV = mat(m.NHINV, q);
+  M SIRRHS = mat(m.SIRRHS, q), RHSWRK = mat(m.RHSWRK, q), NHINV = mat(m.NHINV, q);
   M GRPMAT = mat(m.GRPMAT, g), GRPRHS = mat(m.GRPRHS, g), GRPSOL = mat(m.GRPSOL, g);
   V GRPEFN = vec(m.GRPEFN), YMYPK = vec(m.YMYPK);
 
@@ -40,12 +55,7 @@ void absorb_groups(Model& m) {
     }
 
   for (int s = 1; s <= q; ++s) {
-    // Each element of column s loses its group products term by term; both
-    // triangles on their own, so K need not come out exactly symmetric.
-    for (int k = 1; k <= g; ++k) {
-      const double x = SIRGRP(s, k);
-      for (int i = 1; i <= q; ++i) SIRMAT(i, s) = SIRMAT(i, s) - NHINV(i, k) * x;
-    }
+    absorb_column(m, s);
     // Here the group products are summed from zero first and subtracted once.
     for (int j = 1; j <= t; ++j) {
       double z = 0.0;
@@ -80,16 +90,10 @@ void canonical_transform(Model& m) {
 
 void reabsorb_groups(Model& m) {
   const int q = m.NSIRE, t = m.NTRAIT, g = m.NGROUP;
-  M SIRMAT = mat(m.SIRMAT, q), SIRRHS = mat(m.SIRRHS, q);
-  M SIRGRP = mat(m.SIRGRP, q), NHINV = mat(m.NHINV, q), GRPRHS = mat(m.GRPRHS, g);
+  M SIRRHS = mat(m.SIRRHS, q), NHINV = mat(m.NHINV, q), GRPRHS = mat(m.GRPRHS, g);
 
   for (int s = 1; s <= q; ++s) {
-    // The same products in the same order as the first absorption, so that K
-    // comes out bit for bit as it did then.
-    for (int k = 1; k <= g; ++k) {
-      const double x = SIRGRP(s, k);
-      for (int i = 1; i <= q; ++i) SIRMAT(i, s) = SIRMAT(i, s) - NHINV(i, k) * x;
-    }
+    absorb_column(m, s);
     // The right-hand sides lose their group products term by term this time.
     for (int j = 1; j <= t; ++j)
       for (int k = 1; k <= g; ++k) SIRRHS(s, j) = SIRRHS(s, j) - NHINV(s, k) * GRPRHS(k, j);
