@@ -57,15 +57,14 @@ bool next_line(File& f, std::string& out) {
       size_t k = (size_t)((const char*)nl - b);
       out.append(b, k);
       f.ipos += k + 1;
-      if (!out.empty() && out.back() == '\r') out.pop_back();
-      return true;
+      break;
     }
     out.append(b, avail);
     f.ipos += avail;
   }
-  if (!any) return false;
+  if (!any) return false;  // nothing left; a last line without its LF is still a line
   if (!out.empty() && out.back() == '\r') out.pop_back();
-  return true;  // the last line needs no LF
+  return true;
 }
 
 }  // namespace rec
@@ -453,6 +452,12 @@ int LSTRD(int unit, std::initializer_list<InItem> items, bool eof_ok) {
 
 // ---- BINRD ------------------------------------------------------------------------
 
+// Bytes that an item takes in a binary record.
+static int64_t item_bytes(const InItem& it) {
+  const int64_t size = it.type == InItem::INT || it.type == InItem::REAL4 ? 4 : it.type == InItem::REAL8 ? 8 : it.len;
+  return size * (it.n > 0 ? it.n : 0);
+}
+
 void BINRD(int unit, std::initializer_list<InItem> items) {
   File& f = file(unit);
   unsigned char lw[4];
@@ -462,15 +467,11 @@ void BINRD(int unit, std::initializer_list<InItem> items) {
   int64_t len = (int64_t)((uint32_t)lw[0] | (uint32_t)lw[1] << 8 | (uint32_t)lw[2] << 16 | (uint32_t)lw[3] << 24);
   if (len > 2147483643) RUNERR(39, unit);
   int64_t need = 0;
-  for (const InItem& it : items) {
-    int64_t size = it.type == InItem::INT || it.type == InItem::REAL4 ? 4 : it.type == InItem::REAL8 ? 8 : it.len;
-    need += size * (it.n > 0 ? it.n : 0);
-  }
+  for (const InItem& it : items) need += item_bytes(it);
   if (need > len) RUNERR(67, unit);
   int64_t left = len;
   for (const InItem& it : items) {
-    int64_t size = it.type == InItem::INT || it.type == InItem::REAL4 ? 4 : it.type == InItem::REAL8 ? 8 : it.len;
-    int64_t bytes = size * (it.n > 0 ? it.n : 0);
+    const int64_t bytes = item_bytes(it);
     if (bytes == 0) continue;
     if ((int64_t)read_bytes(f, (char*)it.p, (size_t)bytes) != bytes) RUNERR(39, unit);
     left -= bytes;

@@ -228,17 +228,13 @@ static void edit_f(std::string& out, double x, bool single, int w, int d) {
   std::memcpy(p, fr, (size_t)d);
 }
 
-std::string EDITF(double x, int w, int d) {
-  std::string s;
-  edit_f(s, x, false, w, d);
-  return s;
-}
-
 std::string rec::edit_real(double x, bool single, int w, int d) {
   std::string s;
   edit_f(s, x, single, w, d);
   return s;
 }
+
+std::string EDITF(double x, int w, int d) { return edit_real(x, false, w, d); }
 
 // ---- FMTWRT --------------------------------------------------------------------
 
@@ -342,10 +338,7 @@ void LSTWRT(int unit, std::initializer_list<Item> items) {
   bool after_text = false;
   for (const Item& it : items) {
     if (it.type == Item::INT) {
-      char buf[16];
-      int k = snprintf(buf, sizeof buf, "%lld", (long long)it.i);
-      line.append((size_t)(12 - k > 0 ? 12 - k : 0), ' ');
-      line.append(buf, (size_t)k);
+      edit_i(line, it.i, 12);  // every 32-bit integer fits in 12 columns
       after_text = false;
     } else if (it.type == Item::TEXT) {
       if (!after_text) line.push_back(' ');
