@@ -18,6 +18,11 @@ static const Format& coef_format() {
   return f;
 }
 
+// 1-based positions of (i,j) in the packed triangles of order q: upper by
+// rows (i <= j) and lower by rows (j <= i). Formed in 64 bits.
+static int64_t upper_pos(int64_t i, int64_t j, int64_t q) { return (i - 1) * (2 * q - i) / 2 + j; }
+static int64_t lower_pos(int64_t i, int64_t j) { return i * (i - 1) / 2 + j; }
+
 void ainverse_first(Model& m) {
   const int32_t q = m.NSIRE;
   V RINVPK = vec(m.RINVPK);
@@ -36,14 +41,14 @@ void ainverse_first(Model& m) {
     // An equation number below 1 (an empty line reads as 0) lies outside
     // the A-inverse: passed over.
     if (i < 1) continue;
-    RINVPK((i - 1) * (2 * q - i) / 2 + j) += (double)a;
+    RINVPK(upper_pos(i, j, q)) += (double)a;
   }
   LSTWRT(LISTING, {count, " ZELK COEFS READ"});
 
   // A NaN is not below 1.0 and passes.
   static const Format fdiag("('DIAGONAL OF ZELK =',F10.6,'  FOR EQ. NUMBER',I6,/,'PROGRAM QUIT')");
   for (int32_t k = 1; k <= q; ++k) {
-    const double d = RINVPK((k - 1) * (2 * q - k) / 2 + k);
+    const double d = RINVPK(upper_pos(k, k, q));
     if (d < 1.0) {
       FMTWRT(LISTING, fdiag, {d, k});
       RUNSTOP();
@@ -80,6 +85,6 @@ void ainverse_second(Model& m) {
     if (i > q) continue;
     // Guarded on the numbers: (i, 0) would land on another element.
     if (j < 1) continue;
-    RINVPK((int64_t)i * (i - 1) / 2 + j) += (double)a;
+    RINVPK(lower_pos(i, j)) += (double)a;
   }
 }
