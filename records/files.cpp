@@ -60,7 +60,12 @@ static bool flush_file(File& f) {
   while (left > 0) {
     ssize_t n = f.unit == LISTING || !f.regular ? ::write(f.fd, p, left) : ::pwrite(f.fd, p, left, f.wpos);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
+    if (n <= 0) {
+      // Keep only what is still unwritten: a later completion goes on after
+      // the bytes that did go out instead of writing them again past them.
+      f.obuf.erase(0, f.obuf.size() - left);
+      return false;
+    }
     p += n;
     left -= (size_t)n;
     f.wpos += n;
@@ -117,10 +122,9 @@ static bool complete_all(File** failed) {
   File* failed = nullptr;
   if (!complete_all(&failed)) {
     g_ending = true;
+    // Every file has had its completion: the report and the status remain.
     std::string line = g_program + ": severe (38): " + cond_text(38, failed) + "\n";
     (void)!::write(2, line.data(), line.size());
-    File* again = nullptr;
-    complete_all(&again);
     std::_Exit(38);
   }
   for (File* f : g_files) ::close(f->fd);
