@@ -282,7 +282,7 @@ void mult_rows_linvt_tiled(double* a, const double* linva, double* sirvec, int q
   // spans of JB columns (a contiguous stretch of the matrix) for all rows
   // before the next span, the sums waiting in acc between spans.
   constexpr int NV = 3, NI = 8, KW = 8 * NV, JB = 32;
-  std::vector<double> P((size_t)q * KW), acc((size_t)q * KW);
+  std::vector<double> P = work<double>((size_t)q * KW), acc = work<double>((size_t)q * KW);
   const int64_t qq = q, nfull = q / NI * NI;
   const int ntile = (q + KW - 1) / KW;
   for (int tl = ntile - 1; tl >= 0; --tl) {
@@ -311,7 +311,7 @@ void mult_rows_linvt_tiled(double* a, const double* linva, double* sirvec, int q
 void mult_cols_linv_tiled(double* a, const double* linva, double* sirvec, int q) {
   (void)sirvec;
   constexpr int NV = 3, NI = 8, KW = 8 * NV;
-  std::vector<double> P((size_t)q * KW);
+  std::vector<double> P = work<double>((size_t)q * KW);
   const int ntile = (q + KW - 1) / KW;
   for (int tl = ntile - 1; tl >= 0; --tl) {
     const int k0 = 1 + tl * KW, kb = q - k0 + 1 < KW ? q - k0 + 1 : KW;

@@ -10,9 +10,11 @@
 //   REL    out  n x t, the reliabilities as fractions
 //
 // Nothing is tested; zero denominators and infinite ratios propagate.
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
+#include "kesta/matrix/lanes.h"
 #include "kesta/phases.h"
 
 namespace {
@@ -29,14 +31,15 @@ void RELAPX(const double* K, const double* AP, double* D, double* acc, const dou
   // relatives that count are gathered once, in storage order, which puts
   // every sire's list in ascending k as its sums need. A NaN coefficient
   // counts as negative; 0 and -0 do not.
-  std::vector<int64_t> first(nn + 2, 0);
+  std::vector<int64_t> first = work<int64_t>(nn + 2);
   for (int64_t r = 2; r <= nn; ++r)
     for (int64_t c = 1; c < r; ++c)
       if (!(AP[pk(r, c) - 1] >= 0)) ++first[r + 1], ++first[c + 1];
   for (int64_t j = 1; j <= nn; ++j) first[j + 1] += first[j];
-  std::vector<int32_t> rk(first[nn + 1]);
-  std::vector<double> rw(first[nn + 1]);
-  std::vector<int64_t> fill(first.begin(), first.end());
+  std::vector<int32_t> rk = work<int32_t>(first[nn + 1]);
+  std::vector<double> rw = work<double>(first[nn + 1]);
+  std::vector<int64_t> fill = work<int64_t>(nn + 2);
+  std::copy(first.begin(), first.end(), fill.begin());
   for (int64_t r = 2; r <= nn; ++r)
     for (int64_t c = 1; c < r; ++c) {
       double a = AP[pk(r, c) - 1];
@@ -60,7 +63,7 @@ void RELAPX(const double* K, const double* AP, double* D, double* acc, const dou
       double e = 1;
       if (!(sw == 0)) e = (float)(acc[l] / sw);
       double den = (float)((e * ajj + (1 - e)) * lambda[l] + D[j - 1]);
-      REL[(l)*nn + (j - 1)] = 1 - lambda[l] / den;
+      REL[l * nn + (j - 1)] = 1 - lambda[l] / den;
     }
   }
 }

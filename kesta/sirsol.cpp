@@ -22,6 +22,7 @@
 #include <utility>
 #include <vector>
 
+#include "kesta/matrix/lanes.h"
 #include "kesta/phases.h"
 #include "records/records.h"
 
@@ -226,13 +227,17 @@ void SIRSOL(const double* Kp, const double* AP, const double* lambda, const doub
     int32_t k, j;
     double a;
   };
-  std::vector<Off> off;
+  size_t nnz = 0;
+  for (int64_t j = 2; j <= n; ++j)
+    for (int64_t k = 1; k < j; ++k) nnz += !(AP[pk(j, k) - 1] == 0);
+  std::vector<Off> off = work<Off>(nnz);
+  size_t e = 0;
   for (int64_t j = 2; j <= n; ++j)
     for (int64_t k = 1; k < j; ++k) {
       double a = AP[pk(j, k) - 1];
-      if (!(a == 0)) off.push_back({(int32_t)k, (int32_t)j, a});
+      if (!(a == 0)) off[e++] = {(int32_t)k, (int32_t)j, a};
     }
-  std::vector<double> ST((size_t)n * (size_t)(t > 0 ? t : 0));
+  std::vector<double> ST = work<double>((size_t)n * (size_t)(t > 0 ? t : 0));
   for (int k = 1; k <= n; ++k)
     for (int l = 1; l <= t; ++l) ST[(size_t)(k - 1) * t + (l - 1)] = S(k, l);
   const Round sires = pick(t, std::make_integer_sequence<int, 32>{});
