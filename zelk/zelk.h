@@ -43,7 +43,8 @@ using YRTAB = Table<float, MAXYR>;    // YRCNT, YRFREQ
 using GRTAB = Table<int32_t, MAXYR>;  // GRPLST
 
 // A 5 x 5 single-precision coefficient block, held by columns, element
-// (i, j) for i, j = 1..5. Every caller indexes it with constant loop bounds.
+// (i, j) for i, j = 1..5. Unchecked: callers loop over 1..5, or 1..N after
+// CPYMAT has checked N.
 struct Block {
   float v[25] = {};
   float& operator()(int i, int j) { return v[(j - 1) * 5 + (i - 1)]; }
@@ -81,7 +82,7 @@ int PEDRD(PEDREC& R, bool eofok);
 // without a 32-bit integer (minus infinity for NNS = 0, NaN, huge values)
 // give the lowest integer, as the hardware conversion does.
 inline int32_t ITRUNC(float x) {
-  if (!(x > -2147483649.0f && x < 2147483648.0f)) return INT32_MIN;
+  if (!(x >= -2147483648.0f && x < 2147483648.0f)) return INT32_MIN;
   return (int32_t)x;
 }
 
