@@ -64,6 +64,11 @@ void correlation_tables(Model& m) {
   // each matrix.
   auto envcov = [&](int o, int j) { return R(o, j) - 3.0 * S(o, j); };
 
+  // The cell items view CELL12, so they are written with whatever the cells
+  // hold at each FMTWRT.
+  Items cellrow;
+  for (int j = 1; j <= t; ++j) cellrow.push_back(Item(std::string_view(cell(j), 12)));
+
   for (int o = 1; o <= t; ++o) {
     for (int j = 1; j <= t; ++j) {
       if (j > o)
@@ -75,9 +80,6 @@ void correlation_tables(Model& m) {
     }
     write_row(LISTING, listrow, {(int32_t)o, name(o)}, m.WRKV2.data(), t);
     write_row(GENPHEN, corrow, {(int32_t)o, name(o)}, m.WRKV2.data(), t);
-
-    Items cellrow;
-    for (int j = 1; j <= t; ++j) cellrow.push_back(Item(std::string_view(cell(j), 12)));
 
     std::memset(m.CELL12.data(), ' ', m.CELL12.size());
     for (int j = o; j <= t; ++j) CELWRT(cell(j), cellf, WRKV2(j));
