@@ -43,17 +43,7 @@ void simulate_records(const Options& o, Truth& tr, Records& rec) {
   };
 
   // Errors with covariance R0.
-  std::vector<double> LR(size_t(t) * t, 0.0);
-  for (int j = 0; j < t; ++j) {
-    double d = tr.R0[j * t + j];
-    for (int k = 0; k < j; ++k) d -= LR[k * t + j] * LR[k * t + j];
-    LR[j * t + j] = std::sqrt(d);
-    for (int i = j + 1; i < t; ++i) {
-      double s = tr.R0[j * t + i];
-      for (int k = 0; k < j; ++k) s -= LR[k * t + i] * LR[k * t + j];
-      LR[j * t + i] = s / LR[j * t + j];
-    }
-  }
+  const std::vector<double> LR = cholesky(tr.R0, t, "error");
   std::vector<double> z(t);
   auto add = [&](int h, int sire, const std::vector<double>* ta) {
     for (int i = 0; i < t; ++i) z[i] = rng.normal();

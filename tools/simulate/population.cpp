@@ -7,9 +7,7 @@
 #include "rng.h"
 #include "simulate.h"
 
-// Lower Cholesky factor of the t x t column-major matrix a, or a stop when the
-// matrix is not positive definite.
-static std::vector<double> cholesky(const std::vector<double>& a, int t, const char* what) {
+std::vector<double> cholesky(const std::vector<double>& a, int t, const char* what) {
   std::vector<double> l(size_t(t) * t, 0.0);
   for (int j = 0; j < t; ++j) {
     double d = a[j * t + j];
@@ -54,7 +52,7 @@ void build_truth(const Options& o, Truth& tr) {
         tr.R0[j * t + i] = pair(o.re, i, j) * std::sqrt(tr.R0[i * t + i] * tr.R0[j * t + j]);
       }
   const std::vector<double> LS = cholesky(tr.S0, t, "sire");
-  cholesky(tr.R0, t, "error");
+  cholesky(tr.R0, t, "error");  // refused here, before anything is drawn
 
   Rng rng(o.seed, 1);
 
@@ -189,5 +187,4 @@ void build_truth(const Options& o, Truth& tr) {
   // pedigree.dat order: ascending IDs.
   tr.file = fb;
   std::sort(tr.file.begin(), tr.file.end(), [&](int x, int y) { return b[x].id < b[y].id; });
-  for (int n = 0; n < q; ++n) b[tr.file[n]].pos = n + 1;
 }

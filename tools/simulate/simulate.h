@@ -33,7 +33,6 @@ struct Bull {
   char origin = 'D';      // the one-character field of pedigree.dat
   int32_t id = 0;
   int anc[3] = {-1, -1, -1};  // sire, MGS, MGGS: index into the bulls, -1 = unknown (0)
-  int pos = 0;            // position in pedigree.dat, 1..q; 0 outside the file
   int group = 0;          // 1..NGROUP+1
   int daughters = 0;
   std::vector<double> ta; // true transmitting abilities
@@ -69,3 +68,6 @@ Counts write_pass(const Options& o, const Truth& tr, const Records& rec);
 void write_pedigree(const Options& o, const Truth& tr);
 void write_truth(const Options& o, const Truth& tr, const Counts& c);
 [[noreturn]] void fail(const std::string& why);
+// Lower Cholesky factor of the t x t column-major matrix a; a stop naming
+// `what` when the matrix is not positive definite.
+std::vector<double> cholesky(const std::vector<double>& a, int t, const char* what);
