@@ -33,12 +33,8 @@ constexpr int MAXRND = 2000;
 constexpr double RELAX = 0.6000000238418579;
 constexpr double CRIT = 3.999999620418748e-08;
 
-// 1-based access to the n-row matrices and the packed triangle.
-struct Mat {
-  double* p;
-  int64_t n;
-  double& operator()(int64_t i, int64_t j) const { return p[(j - 1) * n + (i - 1)]; }
-};
+// The read-only counterpart of M (model.h): a 1-based view of an n-row
+// matrix. pk is the 1-based position in the packed triangle.
 struct CMat {
   const double* p;
   int64_t n;
@@ -46,7 +42,7 @@ struct CMat {
 };
 inline int64_t pk(int64_t r, int64_t c) { return r * (r - 1) / 2 + c; }  // 1-based position
 
-void start_round(Mat WK, double* u, double* v, int n, int t) {
+void start_round(M WK, double* u, double* v, int n, int t) {
   for (int l = 1; l <= t; ++l) {
     v[l - 1] = 0;
     u[l - 1] = 0;
@@ -55,7 +51,7 @@ void start_round(Mat WK, double* u, double* v, int n, int t) {
 }
 
 // New values of sire j from its completed off-diagonal sums.
-inline void update_sire(int j, CMat K, const double* lambda, CMat Y, Mat S, Mat WK, const double* DG, double* u,
+inline void update_sire(int j, CMat K, const double* lambda, CMat Y, M S, M WK, const double* DG, double* u,
                         double* v, int t) {
   for (int l = 1; l <= t; ++l) {
     double old = S(j, l);
@@ -113,7 +109,7 @@ void diagonal(const double* AP, double* DG, int n) {
 // order, from k = j0 on. Every chain keeps its order; only independent
 // chains overlap, which hides the latency of the additions when T is small.
 template <int T, int P>
-void sires_round(const double* Kp, const double* lambda, CMat Y, Mat S, Mat WK, const double* DG, double* u,
+void sires_round(const double* Kp, const double* lambda, CMat Y, M S, M WK, const double* DG, double* u,
                  double* v, double* ST, int n) {
   CMat K{Kp, n};
   for (int j0 = 1; j0 <= n;) {
@@ -156,7 +152,7 @@ void sires_round(const double* Kp, const double* lambda, CMat Y, Mat S, Mat WK, 
   }
 }
 
-using Round = void (*)(const double*, const double*, CMat, Mat, Mat, const double*, double*, double*, double*, int);
+using Round = void (*)(const double*, const double*, CMat, M, M, const double*, double*, double*, double*, int);
 
 // Up to 8 chains overlap: several sires' when there are few traits.
 template <int... T>
@@ -167,7 +163,7 @@ Round pick(int t, std::integer_sequence<int, T...>) {
 }
 
 // Any other trait count: chain after chain.
-void sires_round_any(const double* Kp, const double* lambda, CMat Y, Mat S, Mat WK, const double* DG, double* u,
+void sires_round_any(const double* Kp, const double* lambda, CMat Y, M S, M WK, const double* DG, double* u,
                      double* v, int n, int t) {
   CMat K{Kp, n};
   for (int j = 1; j <= n; ++j) {
@@ -186,7 +182,7 @@ void sires_round_any(const double* Kp, const double* lambda, CMat Y, Mat S, Mat 
 void SIRSOL_literal(const double* Kp, const double* AP, const double* lambda, const double* Yp, double* Sp,
                     double* WKp, double* DG, double* u, double* v, int n, int t) {
   CMat K{Kp, n}, Y{Yp, n};
-  Mat S{Sp, n}, WK{WKp, n};
+  M S{Sp, n}, WK{WKp, n};
   diagonal(AP, DG, n);
   LSTWRT(LISTING);
   for (int r = 1; r <= MAXRND; ++r) {
@@ -219,7 +215,7 @@ void SIRSOL_literal(const double* Kp, const double* AP, const double* lambda, co
 void SIRSOL(const double* Kp, const double* AP, const double* lambda, const double* Yp, double* Sp, double* WKp,
             double* DG, double* u, double* v, int n, int t) {
   CMat Y{Yp, n};
-  Mat S{Sp, n}, WK{WKp, n};
+  M S{Sp, n}, WK{WKp, n};
   diagonal(AP, DG, n);
   LSTWRT(LISTING);
 
