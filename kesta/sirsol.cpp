@@ -29,7 +29,8 @@
 namespace {
 
 constexpr int MAXRND = 2000;
-// 0.6 and 4e-8 as the single-precision constants they were, widened.
+// Single-precision constants, widened: 0.6, and the threshold, which is the
+// single-precision number just below the one nearest to 4e-8.
 constexpr double RELAX = 0.6000000238418579;
 constexpr double CRIT = 3.999999620418748e-08;
 
