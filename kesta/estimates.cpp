@@ -42,7 +42,8 @@ void final_estimates(Model& m) {
   const double dq = (double)q;
   const float qs = (float)q;
   const double q1 = single((double)qs - 1.0);
-  // 32-bit wrap-around, as the count arithmetic of the system has it.
+  // The analysis input has refused a difference outside 32 bits; taken
+  // unsigned all the same, so that no count can make it overflow.
   const double d = single((double)(int32_t)((uint32_t)m.NREC - (uint32_t)m.NDFDED));
   const double c1 = std::sqrt(2.0 / d);
   const double c2 = (double)qs / q1;

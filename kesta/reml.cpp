@@ -48,7 +48,9 @@ void reml_rounds(Model& m) {
   V RESPK = vec(m.RESPK), UUPK = vec(m.UUPK), YMYPK = vec(m.YMYPK);
   Items items(t, Item(0.0));
 
-  // 32-bit wrap-around, as the count arithmetic of the system has it.
+  // The analysis input has refused a df outside 1..2^31-1; the differences
+  // are taken unsigned so that the partial one, NREC - NFIXLV, cannot
+  // overflow on the way.
   const int32_t df = (int32_t)((uint32_t)m.NREC - (uint32_t)m.NFIXLV - (uint32_t)m.NGROUP);
   const double dq = (double)q;
 
