@@ -10,9 +10,11 @@ enum KestaFile { PASS = 10, ZCOEF = 11, PTA = 12, REL = 13, GENPHEN = 14, GENETI
 // Analysis input (input.cpp).
 void read_counts(Model& m);       // records 1-3, with the refusal of impossible counts
 void size_model(Model& m);        // NTRH, NSIRH, NGRP1 and the 37 arrays
-void read_trait_data(Model& m);   // records 4-6, the counts line and a blank line; refuses df <= 0
-void read_sire_matrix(Model& m);  // records 7..6+q (L^-1 into LINVA, W into SIRMAT), then 7+q..9+q
-void reread_input(Model& m);      // final pass: rewind, records 1 to 6+q again
+void read_trait_data(Model& m);   // records 4-6, the counts line and a blank line; refuses degrees
+                                  // of freedom that are not positive or do not fit 32 bits
+void read_sire_matrix(Model& m);  // records 7..6+q (L^-1 into LINVA, W into SIRMAT), then 7+q..9+q;
+                                  // refuses a group number below 1
+void reread_input(Model& m);      // final pass: rewind, records 1 to 6+q again; refuses changed counts
 
 // Starting values and within-subclass report (start.cpp).
 void starting_values(Model& m);
@@ -36,7 +38,8 @@ void final_estimates(Model& m);
 void correlation_tables(Model& m);
 
 // Final solution pass (finalpass.cpp): solver, PTAs, group solutions,
-// sire.pta, then the reliabilities and sire.rel.
+// sire.pta, then the reliabilities and sire.rel; stops the run before any
+// of them is written when the solver's solutions are not finite.
 void final_pass(Model& m);
 
 // Sire solver (sirsol.cpp).
