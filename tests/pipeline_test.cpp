@@ -445,6 +445,8 @@ TEST(SimulatedFiles, RefusesWhatTheProgramsCannotTake) {
       "--rg 0.9,0.9,-0.9",         // not a covariance matrix
       "--names ABCDEFGHI,B,C",     // names are 8 characters
       "--bulls ten",
+      "--bulls 4294967298",        // wraps to 2 in 32 bits
+      "--bulls 99999999999999999999",
       "--colour blue",
   };
   for (const char* args : bad) {

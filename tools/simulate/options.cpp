@@ -1,4 +1,6 @@
 // Command-line options of the simulator and its usage text.
+#include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -107,9 +109,18 @@ static double to_real(const std::string& opt, const std::string& s) {
 
 static long long to_int(const std::string& opt, const std::string& s) {
   char* end = nullptr;
+  errno = 0;
   long long v = std::strtoll(s.c_str(), &end, 10);
-  if (s.empty() || *end != '\0') fail(opt + ": not an integer: '" + s + "'");
+  if (s.empty() || *end != '\0' || errno == ERANGE) fail(opt + ": not an integer: '" + s + "'");
   return v;
+}
+
+// A count option: a whole number that an int holds (the limits of each
+// option are checked later, on the value itself).
+static int to_count(const std::string& opt, const std::string& s) {
+  long long v = to_int(opt, s);
+  if (v < INT_MIN || v > INT_MAX) fail(opt + ": out of range: '" + s + "'");
+  return int(v);
 }
 
 static std::vector<std::string> split(const std::string& s) {
@@ -153,10 +164,10 @@ Options parse_options(int argc, char** argv) {
       if (a + 1 >= argc) fail(opt + " needs a value");
       val = argv[++a];
     }
-    if (opt == "--bulls") o.bulls = int(to_int(opt, val));
-    else if (opt == "--traits") o.traits = int(to_int(opt, val));
-    else if (opt == "--groups") o.groups = int(to_int(opt, val));
-    else if (opt == "--hys") o.hys = int(to_int(opt, val));
+    if (opt == "--bulls") o.bulls = to_count(opt, val);
+    else if (opt == "--traits") o.traits = to_count(opt, val);
+    else if (opt == "--groups") o.groups = to_count(opt, val);
+    else if (opt == "--hys") o.hys = to_count(opt, val);
     else if (opt == "--daughters") o.daughters = to_real(opt, val);
     else if (opt == "--spread") o.spread = to_real(opt, val);
     else if (opt == "--herdmates") o.herdmates = to_real(opt, val);
@@ -174,8 +185,8 @@ Options parse_options(int argc, char** argv) {
     else if (opt == "--years") {
       size_t dash = val.find('-');
       if (dash == std::string::npos) fail("--years: expected Y1-Y2");
-      o.first_year = int(to_int(opt, val.substr(0, dash)));
-      o.last_year = int(to_int(opt, val.substr(dash + 1)));
+      o.first_year = to_count(opt, val.substr(0, dash));
+      o.last_year = to_count(opt, val.substr(dash + 1));
     } else {
       fail("unknown option '" + opt + "' (see --help)");
     }
