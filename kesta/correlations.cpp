@@ -38,7 +38,6 @@ void correlation_tables(Model& m) {
 
   M R = mat(m.RESCOV, t), S = mat(m.SIRCOV, t), P = mat(m.PHECOV, t);
   V WRKV2 = vec(m.WRKV2);
-  auto name = [&m](int i) { return std::string_view(m.TNAME.data() + 8 * (i - 1), 8); };
   auto cell = [&m](int j) { return m.CELL12.data() + 12 * (j - 1); };
 
   for (int o = 1; o <= t; ++o) {
@@ -49,7 +48,7 @@ void correlation_tables(Model& m) {
   Items nums, tnames;
   for (int o = 1; o <= t; ++o) {
     nums.push_back(Item(m.TRNUM[o - 1]));
-    tnames.push_back(Item(name(o)));
+    tnames.push_back(Item(trait_name(m, o)));
   }
   LSTWRT(LISTING);
   FMTWRT(LISTING, heading, nums);
@@ -78,8 +77,8 @@ void correlation_tables(Model& m) {
       else
         WRKV2(j) = 1.0;
     }
-    write_row(LISTING, listrow, {(int32_t)o, name(o)}, m.WRKV2.data(), t);
-    write_row(GENPHEN, corrow, {(int32_t)o, name(o)}, m.WRKV2.data(), t);
+    write_row(LISTING, listrow, {(int32_t)o, trait_name(m, o)}, m.WRKV2.data(), t);
+    write_row(GENPHEN, corrow, {(int32_t)o, trait_name(m, o)}, m.WRKV2.data(), t);
 
     std::memset(m.CELL12.data(), ' ', m.CELL12.size());
     for (int j = o; j <= t; ++j) CELWRT(cell(j), cellf, WRKV2(j));
@@ -98,7 +97,7 @@ void correlation_tables(Model& m) {
     M A = mat(*a, t);
     for (int i = 1; i <= t; ++i) {
       for (int j = 1; j <= t; ++j) row[j - 1] = A(i, j);
-      write_row(GENPHEN, matrow, {(int32_t)i, name(i)}, row.data(), t);
+      write_row(GENPHEN, matrow, {(int32_t)i, trait_name(m, i)}, row.data(), t);
     }
   }
 }

@@ -4,7 +4,6 @@
 // method kept exactly where they stand.
 #include <cmath>
 #include <cstdint>
-#include <string_view>
 
 #include "kesta/phases.h"
 #include "records/records.h"
@@ -23,7 +22,6 @@ void final_estimates(Model& m) {
 
   M R = mat(m.RESCOV, t), S = mat(m.SIRCOV, t);
   V SIREIG = vec(m.SIREIG), TRACE2 = vec(m.TRACE2), RATIOS = vec(m.RATIOS);
-  auto name = [&m](int i) { return std::string_view(m.TNAME.data() + 8 * (i - 1), 8); };
 
   LSTWRT(LISTING);
   if (RATIOS(1) >= 99000.0) FMTWRT(LISTING, singular);
@@ -32,7 +30,7 @@ void final_estimates(Model& m) {
   for (int i = 1; i <= t; ++i) {
     const double e = R(i, i), s = S(i, i);
     const float h = (float)((4.0 * s) / (s + e));
-    FMTWRT(LISTING, line, {(int32_t)i, name(i), e, s, h});
+    FMTWRT(LISTING, line, {(int32_t)i, trait_name(m, i), e, s, h});
   }
 
   LSTWRT(LISTING);
@@ -70,6 +68,6 @@ void final_estimates(Model& m) {
     const float vv = v + v;
     const double y = ((double)vv / s) / (double)p;
     const float seh = (float)(std::sqrt(x - y) * hp);
-    FMTWRT(LISTING, line, {(int32_t)i, name(i), see, ses, seh});
+    FMTWRT(LISTING, line, {(int32_t)i, trait_name(m, i), see, ses, seh});
   }
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <new>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -110,3 +111,7 @@ struct Model {
 
 inline V vec(Array<double>& a) { return V{a.data()}; }
 inline M mat(Array<double>& a, int64_t ld) { return M{a.data(), ld}; }
+// The name of trait i (1-based): its 8 characters as they stand.
+inline std::string_view trait_name(const Model& m, int64_t i) {
+  return std::string_view(m.TNAME.data() + (i - 1) * 8, 8);
+}

@@ -2,7 +2,6 @@
 // subclass covariance matrix, S one ninth of it; RHSWRK starts as SIRRHS;
 // the listing gets the within-subclass correlations and standard deviations.
 #include <cmath>
-#include <string_view>
 
 #include "kesta/phases.h"
 #include "records/records.h"
@@ -12,7 +11,6 @@ void starting_values(Model& m) {
   const int64_t q = m.NSIRE;
   M R = mat(m.RESCOV, t), S = mat(m.SIRCOV, t);
   V WSSPK = vec(m.WSSPK);
-  auto name = [&](int32_t j) { return std::string_view(m.TNAME.data() + (size_t)(j - 1) * 8, 8); };
 
   LSTWRT(LISTING, {"WITHIN SMALLEST SUBCLASS CORRELATIONS AMONG TRAITS"});
 
@@ -29,7 +27,7 @@ void starting_values(Model& m) {
       S(i, j) = w / 9.0;
       S(j, i) = w / 9.0;
     }
-    Items line{j, name(j)};
+    Items line{j, trait_name(m, j)};
     for (int32_t i = 1; i <= j; ++i) line.push_back(R(j, i) / std::sqrt(R(i, i) * R(j, j)));
     FMTWRT(LISTING, fcor, line);
   }
@@ -37,5 +35,5 @@ void starting_values(Model& m) {
   LSTWRT(LISTING);
   LSTWRT(LISTING, {"WITHIN SMALLEST SUBCLASS STANDARD DEVIATIONS"});
   static const Format fsd("(I5,2X,A,2X,20F15.6)");
-  for (int32_t i = 1; i <= t; ++i) FMTWRT(LISTING, fsd, {i, name(i), std::sqrt(R(i, i))});
+  for (int32_t i = 1; i <= t; ++i) FMTWRT(LISTING, fsd, {i, trait_name(m, i), std::sqrt(R(i, i))});
 }
