@@ -7,13 +7,10 @@
 //   6 WSSPK, YMYPK, NFIXLV, NREC, NDFDED
 //   6+m (m = 1..q) column m of W
 //   7+q SIREID, SIREGR   8+q SIRGRP   9+q GRPMAT, GRPRHS, BASEEN
-#include <cstddef>
 #include <cstdint>
 #include <new>
 #include <stdexcept>
-#include <vector>
 
-#include "kesta/matrix/kernels.h"
 #include "kesta/phases.h"
 #include "records/records.h"
 
@@ -60,6 +57,30 @@ void grab(Array<T>& a, uint64_t bytes) {
   }
 }
 
+// The 37 arrays in their order of sizing, each with its two extents:
+// f(array, extent, extent). TNAME and CELL12 hold 8 and 12 characters a
+// trait.
+template <class F>
+void each_array(Model& m, F f) {
+  const uint64_t t = extent(m.NTRAIT), q = extent(m.NSIRE), g = extent(m.NGROUP);
+  const uint64_t th = extent(m.NTRH), sh = extent(m.NSIRH);
+  // SIRVEC also holds the per-trait sums of the reliabilities, which need t
+  // values when there are more traits than sires.
+  const uint64_t qv = q > t ? q : t;
+  f(m.LINVA, q, q), f(m.SIRMAT, q, q), f(m.SIRVEC, qv, 1), f(m.SIREIG, q, 1), f(m.RINVPK, sh, 1);
+  f(m.SIRRHS, q, t), f(m.RHSWRK, q, t), f(m.SOLCAN, q, t), f(m.RELIAB, q, t);
+  f(m.RESCOV, t, t), f(m.SIRCOV, t, t), f(m.WRKT1, t, t), f(m.PHECOV, t, t);
+  f(m.RATIOS, t, 1), f(m.WRKV1, t, 1);
+  f(m.TRANSF, t, t), f(m.TRANSK, t, t), f(m.LRINV, t, t), f(m.WRKT2, t, t);
+  f(m.WRKV2, t, 1);
+  f(m.RESPK, th, 1), f(m.UUPK, th, 1), f(m.YMYPK, th, 1), f(m.WSSPK, th, 1);
+  f(m.TRACE2, t, 1), f(m.TRACE1, t, 1);
+  f(m.GRPRHS, g, t), f(m.GRPSOL, g, t), f(m.GRPEFN, g, 1);
+  f(m.SIRGRP, q, g), f(m.NHINV, q, g), f(m.GRPMAT, g, g);
+  f(m.SIREID, q, 1), f(m.SIREGR, q, 1), f(m.TRNUM, t, 1);
+  f(m.TNAME, t, 8), f(m.CELL12, t, 12);
+}
+
 }  // namespace
 
 void read_counts(Model& m) {
@@ -81,85 +102,26 @@ void size_model(Model& m) {
   m.NTRH = (int32_t)((int64_t)m.NTRAIT * ((int64_t)m.NTRAIT + 1) / 2);
   m.NSIRH = (int32_t)((int64_t)m.NSIRE * ((int64_t)m.NSIRE + 1) / 2);
 
-  const uint64_t t = extent(m.NTRAIT), q = extent(m.NSIRE), g = extent(m.NGROUP);
-  const uint64_t th = extent(m.NTRH), sh = extent(m.NSIRH);
-  // SIRVEC also holds the per-trait sums of the reliabilities, which need t
-  // values when there are more traits than sires.
-  const uint64_t qv = q > t ? q : t;
-
-  // The 37 arrays in their order of sizing: extents and bytes per element.
-  struct Dims {
-    uint64_t a, b, el;
-  };
-  const Dims d[37] = {
-      {q, q, 8},   {q, q, 8},  {qv, 1, 8}, {q, 1, 8},  {sh, 1, 8},  // LINVA SIRMAT SIRVEC SIREIG RINVPK
-      {q, t, 8},   {q, t, 8},  {q, t, 8},  {q, t, 8},               // SIRRHS RHSWRK SOLCAN RELIAB
-      {t, t, 8},   {t, t, 8},  {t, t, 8},  {t, t, 8},               // RESCOV SIRCOV WRKT1 PHECOV
-      {t, 1, 8},   {t, 1, 8},                                       // RATIOS WRKV1
-      {t, t, 8},   {t, t, 8},  {t, t, 8},  {t, t, 8},               // TRANSF TRANSK LRINV WRKT2
-      {t, 1, 8},                                                    // WRKV2
-      {th, 1, 8},  {th, 1, 8}, {th, 1, 8}, {th, 1, 8},              // RESPK UUPK YMYPK WSSPK
-      {t, 1, 8},   {t, 1, 8},                                       // TRACE2 TRACE1
-      {g, t, 8},   {g, t, 8},  {g, 1, 8},                           // GRPRHS GRPSOL GRPEFN
-      {q, g, 8},   {q, g, 8},  {g, g, 8},                           // SIRGRP NHINV GRPMAT
-      {q, 1, 4},   {q, 1, 4},  {t, 1, 4},                           // SIREID SIREGR TRNUM
-      {t, 1, 8},   {t, 1, 12},                                      // TNAME CELL12
-  };
-
   // Every byte size is formed, and every impossible request refused, before
   // anything is allocated, so that a hopeless sizing fails at once instead
   // of after the arrays before it have been had and cleared.
   uint64_t bytes[37];
-  for (int k = 0; k < 37; ++k) {
-    uint64_t ab;
-    if (__builtin_mul_overflow(d[k].a, d[k].b, &ab) || __builtin_mul_overflow(ab, d[k].el, &bytes[k]))
+  int k = 0;
+  each_array(m, [&](auto& a, uint64_t e1, uint64_t e2) {
+    uint64_t e;
+    if (__builtin_mul_overflow(e1, e2, &e) || __builtin_mul_overflow(e, sizeof a[0], &bytes[k]))
       RUNERR(179);
-  }
-  for (int k = 0; k < 37; ++k)
-    if (bytes[k] > (uint64_t)PTRDIFF_MAX) RUNERR(41);
+    ++k;
+  });
+  for (uint64_t b : bytes)
+    if (b > (uint64_t)PTRDIFF_MAX) RUNERR(41);
 
   // Formed once the sizes are known to be possible: NGROUP + 1 cannot
   // overflow then.
   m.NGRP1 = m.NGROUP + 1;
 
-  int k = 0;
-  grab(m.LINVA, bytes[k++]);
-  grab(m.SIRMAT, bytes[k++]);
-  grab(m.SIRVEC, bytes[k++]);
-  grab(m.SIREIG, bytes[k++]);
-  grab(m.RINVPK, bytes[k++]);
-  grab(m.SIRRHS, bytes[k++]);
-  grab(m.RHSWRK, bytes[k++]);
-  grab(m.SOLCAN, bytes[k++]);
-  grab(m.RELIAB, bytes[k++]);
-  grab(m.RESCOV, bytes[k++]);
-  grab(m.SIRCOV, bytes[k++]);
-  grab(m.WRKT1, bytes[k++]);
-  grab(m.PHECOV, bytes[k++]);
-  grab(m.RATIOS, bytes[k++]);
-  grab(m.WRKV1, bytes[k++]);
-  grab(m.TRANSF, bytes[k++]);
-  grab(m.TRANSK, bytes[k++]);
-  grab(m.LRINV, bytes[k++]);
-  grab(m.WRKT2, bytes[k++]);
-  grab(m.WRKV2, bytes[k++]);
-  grab(m.RESPK, bytes[k++]);
-  grab(m.UUPK, bytes[k++]);
-  grab(m.YMYPK, bytes[k++]);
-  grab(m.WSSPK, bytes[k++]);
-  grab(m.TRACE2, bytes[k++]);
-  grab(m.TRACE1, bytes[k++]);
-  grab(m.GRPRHS, bytes[k++]);
-  grab(m.GRPSOL, bytes[k++]);
-  grab(m.GRPEFN, bytes[k++]);
-  grab(m.SIRGRP, bytes[k++]);
-  grab(m.NHINV, bytes[k++]);
-  grab(m.GRPMAT, bytes[k++]);
-  grab(m.SIREID, bytes[k++]);
-  grab(m.SIREGR, bytes[k++]);
-  grab(m.TRNUM, bytes[k++]);
-  grab(m.TNAME, bytes[k++]);
-  grab(m.CELL12, bytes[k++]);
+  k = 0;
+  each_array(m, [&](auto& a, uint64_t, uint64_t) { grab(a, bytes[k++]); });
 }
 
 void read_trait_data(Model& m) {
