@@ -41,8 +41,8 @@ void absorb_groups(Model& m) {
   V GRPEFN = vec(m.GRPEFN), YMYPK = vec(m.YMYPK);
 
   for (int k = 1; k <= g; ++k) GRPEFN(k) = GRPMAT(k, k);
-  // H is small and often needs row exchanges to invert; INVRTP keeps INVRT's
-  // bits whenever the natural order works.
+  // INVRTP gives INVRT's bits whenever the natural order works, and still
+  // inverts an H whose natural order meets a pivot below 1.0e-12.
   INVRTP(m.GRPMAT.data(), g, g);
   MATPRD(q, g, g, m.NHINV.data(), m.SIRGRP.data(), m.GRPMAT.data(), 0, 0);
   MATPRD(g, g, t, m.GRPSOL.data(), m.GRPMAT.data(), m.GRPRHS.data(), 0, 0);
