@@ -16,7 +16,8 @@
 // Storage of the model's arrays: zeroed pages from calloc, with no element
 // written at sizing, so that sizing costs nothing until an array is used and
 // a pass.dat whose counts promise more than it holds fails at once, not after
-// gigabytes have been cleared.
+// gigabytes have been cleared. Elements are zero only as first allocated:
+// each array is sized once, and is never shrunk and grown again in place.
 template <class T>
 struct ZeroAlloc {
   using value_type = T;
