@@ -73,11 +73,19 @@ void canonical_transform(Model& m) {
   const int q = m.NSIRE, t = m.NTRAIT;
   static const Format eigdone("(' EIGENVECTORS OF L ZSZ L'' OBTAINED')");
 
+#ifdef KESTA_LITERAL_KERNELS
+  mult_rows_linvt(m.SIRMAT.data(), m.LINVA.data(), m.SIRVEC.data(), q);
+#else
   mult_rows_linvt_tiled(m.SIRMAT.data(), m.LINVA.data(), m.SIRVEC.data(), q);
+#endif
   LSTWRT(LISTING);
   LSTWRT(LISTING, {"LARGE MATRIX MULTIPLICATION 1 DONE"});
 
+#ifdef KESTA_LITERAL_KERNELS
+  mult_cols_linv(m.SIRMAT.data(), m.LINVA.data(), m.SIRVEC.data(), q);
+#else
   mult_cols_linv_tiled(m.SIRMAT.data(), m.LINVA.data(), m.SIRVEC.data(), q);
+#endif
   LSTWRT(LISTING);
   LSTWRT(LISTING, {"LARGE MATRIX MULTIPLICATION 2 DONE"});
 

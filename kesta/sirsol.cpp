@@ -215,6 +215,10 @@ void SIRSOL_literal(const double* Kp, const double* AP, const double* lambda, co
 // K overlaps independent chains (sires_round). O(nnz + n t) extra memory.
 void SIRSOL(const double* Kp, const double* AP, const double* lambda, const double* Yp, double* Sp, double* WKp,
             double* DG, double* u, double* v, int n, int t) {
+#ifdef KESTA_LITERAL_KERNELS
+  SIRSOL_literal(Kp, AP, lambda, Yp, Sp, WKp, DG, u, v, n, t);
+  return;
+#endif
   CMat Y{Yp, n};
   M S{Sp, n}, WK{WKp, n};
   diagonal(AP, DG, n);

@@ -95,5 +95,9 @@ void cholpk_blocked(double* ap, int n, int b) {
 
 void CHOLPK(double* ap, int npk, int n) {
   (void)npk;
+#ifdef KESTA_LITERAL_KERNELS
+  cholpk_literal(ap, n);
+#else
   cholpk_blocked(ap, n, 64);
+#endif
 }

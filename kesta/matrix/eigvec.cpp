@@ -542,8 +542,9 @@ void apply_rotations(const M& z, int n, Rotations& rot) {
   rot.used = 0;
 }
 
-void tql2_rotations_recorded(const M& z, const V& d, const V& e, int n, size_t capacity) {
+size_t tql2_rotations_recorded(const M& z, const V& d, const V& e, int n, size_t capacity) {
   Rotations rot;
+  size_t total = 0;
   const size_t cap = std::max<size_t>(n, capacity);  // never less than one sweep
   rot.c = work<double>(cap);
   rot.s = work<double>(cap);
@@ -575,6 +576,7 @@ void tql2_rotations_recorded(const M& z, const V& d, const V& e, int n, size_t c
         for (int i = l + 2; i <= n; ++i) d(i) = d(i) - h;
         f = f + h;
         if (cap - rot.used < static_cast<size_t>(m - l)) apply_rotations(z, n, rot);
+        total += static_cast<size_t>(m - l);
         rot.sweeps.push_back({l, m, rot.used});
         p = d(m);
         double c = 1.0, c2 = c, c3 = c;
@@ -604,6 +606,7 @@ void tql2_rotations_recorded(const M& z, const V& d, const V& e, int n, size_t c
     d(l) = d(l) + f;
   }
   apply_rotations(z, n, rot);
+  return total;
 }
 
 }  // namespace
@@ -620,7 +623,11 @@ EigvecTuning eigvec_tuning(int n) {
 }
 
 void EIGVEC(int nm, int n, double* a, double* d, double* e, double* z) {
+#ifdef KESTA_LITERAL_KERNELS
+  eigvec_literal(nm, n, a, d, e, z);
+#else
   eigvec_tuned(eigvec_tuning(n), nm, n, a, d, e, z);
+#endif
 }
 
 void eigvec_stage_reduce(int nm, int n, double* ap, double* dp, double* ep, double* zp) {
@@ -645,11 +652,11 @@ void eigvec_stage_accumulate(const EigvecTuning& tuning, int nm, int n, double* 
   e(1) = 0.0;
 }
 
-void eigvec_stage_ql(const EigvecTuning& tuning, int nm, int n, double* dp, double* ep, double* zp) {
+size_t eigvec_stage_ql(const EigvecTuning& tuning, int nm, int n, double* dp, double* ep, double* zp) {
   const M z{zp, nm};
   const V d{dp}, e{ep};
-  if (n == 1) return;
-  tql2_rotations_recorded(z, d, e, n, tuning.rotation_capacity);
+  if (n == 1) return 0;
+  const size_t rotations = tql2_rotations_recorded(z, d, e, n, tuning.rotation_capacity);
 
   // Sort, ascending; the test is strict so equal values keep their order.
   for (int i = 1; i <= n - 1; ++i) {
@@ -666,6 +673,7 @@ void eigvec_stage_ql(const EigvecTuning& tuning, int nm, int n, double* dp, doub
       for (int j = 1; j <= n; ++j) std::swap(z(j, i), z(j, k));
     }
   }
+  return rotations;
 }
 
 void eigvec_tuned(const EigvecTuning& tuning, int nm, int n, double* a, double* d, double* e, double* z) {

@@ -17,7 +17,8 @@ void eigvec_tuned(const EigvecTuning& tuning, int nm, int n, double* a, double* 
 
 // The three stages of eigvec_tuned in turn (1 <= n <= nm), apart for timing:
 // the copy of a into z and the reduction to tridiagonal form; the
-// accumulation of the transformations; the QL iterations and the sort.
+// accumulation of the transformations; the QL iterations and the sort, which
+// returns the number of rotations it applied to each row of z.
 void eigvec_stage_reduce(int nm, int n, double* a, double* d, double* e, double* z);
 void eigvec_stage_accumulate(const EigvecTuning& tuning, int nm, int n, double* d, double* e, double* z);
-void eigvec_stage_ql(const EigvecTuning& tuning, int nm, int n, double* d, double* e, double* z);
+size_t eigvec_stage_ql(const EigvecTuning& tuning, int nm, int n, double* d, double* e, double* z);

@@ -229,4 +229,10 @@ void invrt_blocked(double* ap, int ld, int n, int b) {
   }
 }
 
-void INVRT(double* a, int ld, int n) { invrt_blocked(a, ld, n, 64); }
+void INVRT(double* a, int ld, int n) {
+#ifdef KESTA_LITERAL_KERNELS
+  invrt_literal(a, ld, n);
+#else
+  invrt_blocked(a, ld, n, 64);
+#endif
+}
