@@ -1,7 +1,9 @@
 // This core's limits for the kernels' fast loops: double-precision multiply
 // and add throughput without fused multiply-add (8-lane vectors, many
-// independent chains), and memory bandwidth (read, copy and triad over
-// arrays far larger than the caches). Prints one "name value unit" line per
+// independent chains), and memory bandwidth over arrays far larger than the
+// caches: read (one array summed), update (one array read and written back
+// in place, the reduction's pattern), copy and triad (a = b + s c; counted as
+// 24 bytes an element, as is usual, though the store also reads a first). Prints one "name value unit" line per
 // measurement, the best of several repetitions; bench/phases.sh reads them.
 //
 //   peak [--mb M]     M: megabytes per bandwidth array (default 256)
@@ -92,7 +94,12 @@ int main(int argc, char** argv) {
     for (size_t i = 0; i < n; ++i) a[i] = b[i] + s * c[i];
     asm volatile("" ::"r"(a.data()) : "memory");
   });
+  const double up = timed(n * 16, [&] {
+    for (size_t i = 0; i < n; ++i) a[i] = a[i] * s;
+    asm volatile("" ::"r"(a.data()) : "memory");
+  });
   std::printf("read %.2f GB/s\n", rd / 1e9);
+  std::printf("update %.2f GB/s\n", up / 1e9);
   std::printf("copy %.2f GB/s\n", cp / 1e9);
   std::printf("triad %.2f GB/s\n", tr / 1e9);
 }
