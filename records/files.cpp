@@ -12,6 +12,7 @@
 
 #include "records/records.h"
 #include "records/rec_internal.h"
+#include "records/runhook.h"
 
 namespace rec {
 
@@ -55,15 +56,27 @@ std::string cond_text(int cond, const File* f) {
 // write after an open or a rewind cuts the file after what it wrote.
 static bool flush_file(File& f) {
   if (f.obuf.empty()) return true;
+  const off_t start = f.wpos;  // the buffer starts a line; so does the file here
   const char* p = f.obuf.data();
   size_t left = f.obuf.size();
   while (left > 0) {
     ssize_t n = f.unit == LISTING || !f.regular ? ::write(f.fd, p, left) : ::pwrite(f.fd, p, left, f.wpos);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
+      size_t done = f.obuf.size() - left;
+      // Mend: a full disk takes part of a line; the file is cut back after
+      // its last whole line, so that it never ends in half a line.
+      if (f.regular && f.unit != LISTING) {
+        size_t keep = done;
+        while (keep > 0 && f.obuf[keep - 1] != '\n') --keep;
+        if (keep < done && ::ftruncate(f.fd, start + (off_t)keep) == 0) {
+          f.wpos = start + (off_t)keep;
+          done = keep;
+        }
+      }
       // Keep only what is still unwritten: a later completion goes on after
       // the bytes that did go out instead of writing them again past them.
-      f.obuf.erase(0, f.obuf.size() - left);
+      f.obuf.erase(0, done);
       return false;
     }
     p += n;
@@ -107,6 +120,16 @@ static bool complete_all(File** failed) {
   return ok;
 }
 
+// The process ends here, always by _Exit (no static destructors, no atexit
+// handlers). Drivers that run a program in-process get an exception instead.
+[[noreturn]] static void end_process(int status) {
+#ifdef RECORDS_RUN_THROWS
+  throw RunEnded{status};
+#else
+  std::_Exit(status);
+#endif
+}
+
 [[noreturn]] static void report_and_exit(int cond, const std::string& text) {
   if (!g_ending) {
     g_ending = true;
@@ -115,7 +138,7 @@ static bool complete_all(File** failed) {
     File* failed = nullptr;
     complete_all(&failed);
   }
-  std::_Exit(cond % 256);
+  end_process(cond % 256);
 }
 
 [[noreturn]] static void finish(int status) {
@@ -125,10 +148,13 @@ static bool complete_all(File** failed) {
     // Every file has had its completion: the report and the status remain.
     std::string line = g_program + ": severe (38): " + cond_text(38, failed) + "\n";
     (void)!::write(2, line.data(), line.size());
-    std::_Exit(38);
+    end_process(38);
   }
   for (File* f : g_files) ::close(f->fd);
-  std::_Exit(status);
+#ifdef RECORDS_RUN_THROWS
+  for (File* f : g_files) f->fd = -1;
+#endif
+  end_process(status);
 }
 
 }  // namespace rec
@@ -198,3 +224,15 @@ void RUNERR408(int subscript, const char* table, long value, long bound, bool up
                            " than the " + (upper ? "upper" : "lower") + " bound of " +
                            std::to_string(bound));
 }
+
+#ifdef RECORDS_RUN_THROWS
+void RUNRESET() {
+  for (File* f : g_files) {
+    if (f->fd >= 0) ::close(f->fd);
+    delete f;
+  }
+  g_files.clear();
+  g_listing.obuf.clear();
+  g_ending = false;
+}
+#endif
