@@ -187,6 +187,7 @@ void rows_span(const double* a, int64_t q, const double* P, int ja, int jb, int6
   for (int j = ja; j <= jb; ++j) {
     const double* p = P + (int64_t)(j - 1) * KW;
     const double* x = a + (int64_t)(j - 1) * q + (i0 - 1);  // x[c] = a(i0+c, j)
+    __builtin_prefetch(x + 4 * NI);  // rows far down the column: many columns are read at once
     v8 pv[NV];
 #pragma GCC unroll 4
     for (int v = 0; v < NV; ++v) pv[v] = load8(p + 8 * v);
