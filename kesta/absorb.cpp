@@ -88,6 +88,8 @@ void canonical_transform(Model& m) {
 #endif
   LSTWRT(LISTING);
   LSTWRT(LISTING, {"LARGE MATRIX MULTIPLICATION 2 DONE"});
+  // L^-1 has served its last use: its memory goes back before EIGVEC.
+  clear_array(m.LINVA);
 
   EIGVEC(q, q, m.SIRMAT.data(), m.SIREIG.data(), m.SIRVEC.data(), m.SIRMAT.data());
   LSTWRT(LISTING);

@@ -28,7 +28,7 @@ void ainverse_first(Model& m) {
   V RINVPK = vec(m.RINVPK);
   M SIRMAT = mat(m.SIRMAT, q);
 
-  for (double& x : m.RINVPK) x = 0.0;
+  clear_array(m.RINVPK);
   int32_t count = 0;
   int32_t i, j;
   float a;
@@ -66,6 +66,8 @@ void ainverse_first(Model& m) {
     for (int32_t r = 1; r < c; ++r) SIRMAT(r, c) = 0.0;
     for (int32_t r = c; r <= q; ++r) SIRMAT(r, c) = m.RINVPK[p++];
   }
+  // U is not needed again: its memory goes back until the final pass.
+  clear_array(m.RINVPK);
 
   INVRT(m.SIRMAT.data(), q, q);
   LSTWRT(LISTING);
@@ -77,7 +79,8 @@ void ainverse_second(Model& m) {
   V RINVPK = vec(m.RINVPK);
 
   FILREW(ZCOEF);
-  for (double& x : m.RINVPK) x = 0.0;
+  // Only the pages that receive a coefficient come back into use.
+  clear_array(m.RINVPK);
   int32_t i, j;
   float a;
   while (FMTRD(ZCOEF, coef_format(), {in(i), in(j), in(a)}) != -1) {

@@ -44,6 +44,13 @@ struct ZeroAlloc {
 template <class T>
 using Array = std::vector<T, ZeroAlloc<T>>;
 
+// Sets every element of a to +0. The whole pages inside the array are handed
+// back to the system instead of written (they read as zero afterwards, and
+// cost no memory until they are written again), so clearing an array that is
+// then filled sparsely, or whose values are no longer needed, lowers the
+// program's peak memory. The bytes at either end are cleared by hand.
+void clear_array(Array<double>& a);
+
 // 1-based view of a vector.
 struct V {
   double* p;
