@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <limits>
@@ -390,6 +391,9 @@ INSTANTIATE_TEST_SUITE_P(
         CoefCase{"CrLfLineEnds", cr_lf(), 0, 0, true, COMPLETED},
         CoefCase{"LastLineWithoutLf", fixture("zelk.coef").substr(0, fixture("zelk.coef").size() - 1), 0, 0,
                  true, COMPLETED},
+        // Read as an infinity: the diagonal test passes and the sire's
+        // relationship coefficient outweighs its data.
+        CoefCase{"CoefficientBeyondSinglePrecision", coef_plus("    1    1   1.0e99\n"), 0, 0, false, COMPLETED},
         CoefCase{"CoefficientBeyondSinglePrecisionBelowZero", coef_plus("    1    1  -1.0e99\n"), 1, 0, false,
                  "PROGRAM QUIT"}),
     [](const auto& i) { return std::string(i.param.name); });
@@ -523,6 +527,24 @@ INSTANTIATE_TEST_SUITE_P(
         WriteCase{"GeneticIsADirectory", "genetic.cor", true, 30, 15, {},
                   {"sire.pta", "sire.rel", "genphen.cor", "environment.cor"}}),
     [](const auto& i) { return std::string(i.param.name); });
+
+// The listing on a full device: its first line fails, before any file has
+// received a line.
+TEST_F(Hostile, ListingOnAFullDevice) {
+  write_file(dir, "pass.dat", fixture("pass.dat"));
+  write_file(dir, "zelk.coef", fixture("zelk.coef"));
+  write_file(dir, "pedigree.dat", fixture("pedigree.dat"));
+  for (const char* prog : {"kesta", "zelk"}) {
+    SCOPED_TRACE(prog);
+    const bool k = std::string(prog) == "kesta";
+    seed(k ? KESTA_OUT : ZELK_OUT);
+    const std::string cmd = "cd '" + dir + "' && '" + (k ? KESTA_BIN : ZELK_BIN) + "' </dev/null >/dev/full 2>.stderr";
+    const int rc = std::system(cmd.c_str());
+    EXPECT_TRUE(WIFEXITED(rc) && WEXITSTATUS(rc) == 38);
+    EXPECT_EQ(read_file(dir, ".stderr"), std::string(prog) + ": severe (38): error during write, unit 6, file stdout\n");
+    untouched(k ? KESTA_OUT : ZELK_OUT);
+  }
+}
 
 // zelk writes 25 lines of zelk.coef and one of sire.list per bull.
 TEST_F(Hostile, ZelkOutputsOnAFullDevice) {

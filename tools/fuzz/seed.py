@@ -87,5 +87,32 @@ for p in files("pass.dat"):
     data = struct.pack("<H", len(passdat)) + passdat + kept
     if len(data) <= 8192:
         save("kesta", data)
+# Simulated analyses, when the default build has made simulate and zelk:
+# small pedigrees for the free-format reader and small pass.dat and
+# zelk.coef pairs for whole runs.
+bindir = os.path.abspath(os.environ.get("FUZZ_SEED_BIN", os.path.join(top, "build")))
+simulate, zelk = os.path.join(bindir, "tools", "simulate"), os.path.join(bindir, "zelk")
+if os.access(simulate, os.X_OK) and os.access(zelk, os.X_OK):
+    import subprocess
+    import tempfile
+    for opts in (["--bulls", "6", "--traits", "1", "--groups", "0"],
+                 ["--bulls", "10", "--traits", "2", "--groups", "1", "--daughters", "8"],
+                 ["--bulls", "12", "--traits", "3", "--groups", "2", "--daughters", "5", "--seed", "7"]):
+        with tempfile.TemporaryDirectory() as d:
+            subprocess.run([simulate, "--out", d] + opts, check=True, stdout=subprocess.DEVNULL)
+            subprocess.run([zelk], cwd=d, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            ped = open(os.path.join(d, "pedigree.dat"), "rb").read()
+            save("pedigree", ped)
+            passdat = open(os.path.join(d, "pass.dat"), "rb").read()
+            q = nsire(passdat)
+            kept = b""
+            for ln in open(os.path.join(d, "zelk.coef"), "rb").read().splitlines(keepends=True):
+                i, j, a = int(ln[0:5]), int(ln[5:10]), float(ln[10:20])
+                if a != 0.0 and i <= q and j <= q:
+                    kept += ln
+            data = struct.pack("<H", len(passdat)) + passdat + kept
+            if len(data) <= 8192:
+                save("kesta", data)
+            save("passdat", b"\xe4\x00\x07\x1b" + passdat[: 1 << 16])
 print("seeded:", ", ".join(f"{t} {len(os.listdir(os.path.join(out, t)))}"
                             for t in ("pedigree", "coef", "passdat", "kesta")))
