@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -527,6 +528,25 @@ INSTANTIATE_TEST_SUITE_P(
         WriteCase{"GeneticIsADirectory", "genetic.cor", true, 30, 15, {},
                   {"sire.pta", "sire.rel", "genphen.cor", "environment.cor"}}),
     [](const auto& i) { return std::string(i.param.name); });
+
+// An input that is a pipe cannot be read by position (nor read twice):
+// condition 39 on its first read.
+TEST_F(Hostile, InputsThatArePipes) {
+  ASSERT_EQ(mkfifo((dir + "/pass.dat").c_str(), 0644), 0);
+  seed(KESTA_OUT);
+  RunResult r = run_in(dir, KESTA_BIN);
+  EXPECT_EQ(r.status, 39);
+  EXPECT_EQ(r.err, report("kesta", 39, 10, "pass.dat"));
+  EXPECT_EQ(r.out, " KESTA OUTPUT\n \n");
+  untouched(KESTA_OUT);
+
+  ASSERT_EQ(mkfifo((dir + "/pedigree.dat").c_str(), 0644), 0);
+  seed(ZELK_OUT);
+  r = run_in(dir, ZELK_BIN);
+  EXPECT_EQ(r.status, 39);
+  EXPECT_EQ(r.err, report("zelk", 39, 10, "pedigree.dat"));
+  untouched(ZELK_OUT);
+}
 
 // The listing on a full device: its first line fails, before any file has
 // received a line.
