@@ -60,11 +60,9 @@ for p in files("pass.dat"):
 # Whole kesta runs: pairs of pass.dat and zelk.coef, the coefficient file
 # without the lines that add nothing (zero coefficients, equations above q).
 def nsire(passdat):
-    at = 0
-    for k in range(2):
-        (n,) = struct.unpack_from("<I", passdat, at)
-        at += 8 + n
-    return struct.unpack_from("<i", passdat, at + 4)[0]
+    """NSIRE, the data of record 2."""
+    (n,) = struct.unpack_from("<I", passdat, 0)
+    return struct.unpack_from("<i", passdat, 8 + n + 4)[0]
 
 
 for p in files("pass.dat"):
