@@ -104,6 +104,43 @@ void apply_stretch(double* col, const double* p, int n, int i0, int len, const d
   }
 }
 
+// apply_stretch on 32 rows of two columns at once, so that each kept value
+// loaded serves both; each column's terms as there.
+void apply_stretch_pair(double* ca, double* cb, const double* p, int n, int i0, const double* ea, const double* eb,
+                        int bw) {
+  const double* p0 = p + (i0 - 1);
+  v8 x0 = load8(ca), x1 = load8(ca + 8), x2 = load8(ca + 16), x3 = load8(ca + 24);
+  v8 y0 = load8(cb), y1 = load8(cb + 8), y2 = load8(cb + 16), y3 = load8(cb + 24);
+  for (int kk = 0; kk < bw; ++kk) {
+    const bool use_a = ea[kk] != 0.0, use_b = eb[kk] != 0.0;
+    if (!use_a && !use_b) continue;
+    const double* pk = p0 + static_cast<size_t>(kk) * n;
+    const v8 p0v = load8(pk), p1v = load8(pk + 8), p2v = load8(pk + 16), p3v = load8(pk + 24);
+    if (use_a) {
+      const v8 ev = splat8(ea[kk]);
+      x0 = x0 - p0v * ev;
+      x1 = x1 - p1v * ev;
+      x2 = x2 - p2v * ev;
+      x3 = x3 - p3v * ev;
+    }
+    if (use_b) {
+      const v8 ev = splat8(eb[kk]);
+      y0 = y0 - p0v * ev;
+      y1 = y1 - p1v * ev;
+      y2 = y2 - p2v * ev;
+      y3 = y3 - p3v * ev;
+    }
+  }
+  store8(ca, x0);
+  store8(ca + 8, x1);
+  store8(ca + 16, x2);
+  store8(ca + 24, x3);
+  store8(cb, y0);
+  store8(cb + 8, y1);
+  store8(cb + 16, y2);
+  store8(cb + 24, y3);
+}
+
 // Whether rows i0..i0+len-1 of col are all unchanged by subtracting signed
 // zeros.
 bool stretch_keeps(const double* col, int len) {
@@ -113,6 +150,23 @@ bool stretch_keeps(const double* col, int len) {
   }
   for (int r = 0; r < len; r += 8)
     if (!keeps_under_zero(load8(col + r))) return false;
+  return true;
+}
+
+// Whether rows 1..count of col are all unchanged by subtracting signed zeros.
+bool rows_keep(const double* col, int count) {
+  int r = 0;
+  for (; r + 8 <= count; r += 8)
+    if (!keeps_under_zero(load8(col + r))) return false;
+  for (; r < count; ++r)
+    if (!stretch_keeps(col + r, 1)) return false;
+  return true;
+}
+
+// Whether rows 1..count of col are all exactly zero.
+bool rows_zero(const double* col, int count) {
+  for (int r = 0; r < count; ++r)
+    if (col[r] != 0.0) return false;
   return true;
 }
 
@@ -131,8 +185,10 @@ void invrt_blocked(double* ap, int ld, int n, int b) {
   std::vector<double> kept = work<double>(static_cast<size_t>(n) * b);  // column k0+kk at kk n
   std::vector<double> mult = work<double>(static_cast<size_t>(n) * b);  // column j's multipliers at (j-1) b
   std::vector<double> r(b);
-  std::vector<int> active;
+  std::vector<char> keeps(b);  // block column's rows above the block unchanged by signed zeros
+  std::vector<int> active, unfinite;
   active.reserve(n);
+  unfinite.reserve(n);
   std::vector<char> finite(static_cast<size_t>(n) + 1);  // column j's multipliers all finite
   std::vector<Stretch> stretches;
   // Column j's rows 1..good[j] hold only values that a signed zero
@@ -145,8 +201,16 @@ void invrt_blocked(double* ap, int ld, int n, int b) {
     const int bw = k1 - k0 + 1;
     auto p = [&](int i, int k) -> double& { return kept[static_cast<size_t>(k - k0) * n + (i - 1)]; };
 
-    // A. The block's steps on its own columns.
-    for (int j = k0; j <= k1; ++j) good[j] = 0;
+    // A. The block's steps on its own columns. On the rows above the block
+    // a step changes nothing where column k is exactly zero there (as in a
+    // lower triangular matrix), its multiplier is finite and column j holds
+    // only values that a signed zero subtracted leaves as they are: those
+    // rows are passed over while that holds.
+    const int above = k0 - 1;
+    for (int j = k0; j <= k1; ++j) {
+      good[j] = 0;
+      keeps[j - k0] = rows_keep(&a(1, j), above);
+    }
     for (int k = k0; k <= k1; ++k) {
       if (std::fabs(a(k, k)) < INVRT_TINY) invrt_pivot_stop();
       const double rk = 1.0 / a(k, k);
@@ -154,11 +218,17 @@ void invrt_blocked(double* ap, int ld, int n, int b) {
       for (int i = 1; i <= n; ++i) a(i, k) = a(i, k) * rk;
       a(k, k) = rk;
       std::memcpy(&p(1, k), &a(1, k), n * sizeof(double));
+      const bool zero_above = rows_zero(&a(1, k), above);
       for (int j = k0; j <= k1; ++j) {
         if (j == k) continue;
         const double e = a(k, j);
         if (e == 0.0) continue;
-        subtract_multiple(&a(1, j), &a(1, k), e, k - 1);
+        if (zero_above && keeps[j - k0] && std::fabs(e) <= DBL_MAX) {
+          subtract_multiple(&a(k0, j), &a(k0, k), e, k - k0);
+        } else {
+          subtract_multiple(&a(1, j), &a(1, k), e, k - 1);
+          keeps[j - k0] = false;
+        }
         subtract_multiple(&a(k + 1, j), &a(k + 1, k), e, n - k);
         a(k, j) = -(e * rk);
       }
@@ -215,17 +285,36 @@ void invrt_blocked(double* ap, int ld, int n, int b) {
       good[j] = g;
     }
     // Everywhere else, stretch by stretch so that the kept rows stay in the
-    // first-level cache.
-    for (const Stretch& st : stretches)
-      for (size_t t = 0; t < active.size(); ++t) {
-        const int j = active[t];
-        if (st.pzero && finite[j]) continue;
-        // The columns lie far apart: fetch the next one's stretch meanwhile.
-        if (t + 2 < active.size())
-          for (int r = 0; r < st.len; r += 8) __builtin_prefetch(&a(st.i0 + r, active[t + 2]), 1);
-        apply_stretch(&a(st.i0, j), kept.data(), n, st.i0, st.len, &mult[static_cast<size_t>(j - 1) * b], bw);
+    // first-level cache: every active column where the kept columns are not
+    // zero, the columns with a multiplier that is not finite where they are.
+    unfinite.clear();
+    for (int j : active)
+      if (!finite[j]) unfinite.push_back(j);
+    for (const Stretch& st : stretches) {
+      const std::vector<int>& cols = st.pzero ? unfinite : active;
+      auto e = [&](int j) { return &mult[static_cast<size_t>(j - 1) * b]; };
+      size_t t = 0;
+      if (st.len == 32)
+        for (; t + 1 < cols.size(); t += 2) {
+          const int j = cols[t], j2 = cols[t + 1];
+          // The columns lie far apart: fetch the next pair's stretches meanwhile.
+          if (t + 3 < cols.size())
+            for (int r = 0; r < 32; r += 8) {
+              __builtin_prefetch(&a(st.i0 + r, cols[t + 2]), 1);
+              __builtin_prefetch(&a(st.i0 + r, cols[t + 3]), 1);
+            }
+          apply_stretch_pair(&a(st.i0, j), &a(st.i0, j2), kept.data(), n, st.i0, e(j), e(j2), bw);
+          good[j] = std::min(good[j], st.i0 - 1);
+          good[j2] = std::min(good[j2], st.i0 - 1);
+        }
+      for (; t < cols.size(); ++t) {
+        const int j = cols[t];
+        if (t + 2 < cols.size())
+          for (int r = 0; r < st.len; r += 8) __builtin_prefetch(&a(st.i0 + r, cols[t + 2]), 1);
+        apply_stretch(&a(st.i0, j), kept.data(), n, st.i0, st.len, e(j), bw);
         good[j] = std::min(good[j], st.i0 - 1);
       }
+    }
   }
 }
 
