@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shell functions shared by the benchmark scripts (sourced, not run).
 
 # Copies standard input to standard output, each line prefixed with the time

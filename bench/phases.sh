@@ -84,6 +84,10 @@ awk -v n="$n" '
   }
   END { exit differ }' "$work/peak.txt" "$work/kernels.txt" || { echo "phases.sh: a fast kernel does not give the literal bits" >&2; status=1; }
 rot=$(awk '$1 == "QL" { sub(/rotations=/, "", $9); print $9 }' "$work/kernels.txt")
+# The reduction's arithmetic rate, for comparison with its byte rate.
+red=$(awk -v n="$n" 'FNR == NR { lim[$1] = $2; next }
+  $1 == "reduce" { r = 4 * n * n * n / 3 / $4 / 1e9; printf "%.1f GFLOP/s, %.0f%% of mul+add", r, 100 * r / lim["mul+add"] }' \
+  "$work/peak.txt" "$work/kernels.txt")
 cat <<EOF
 
 Work counted (from the literal loop nests; exact sums, leading terms shown):
@@ -95,10 +99,10 @@ Work counted (from the literal loop nests; exact sums, leading terms shown):
   accumulation 4n^3/3 flops: step l, l columns each a dot product and an update of length l
   QL          6 flops (4 multiplies, 2 additions) per row of z per rotation: 6 n R, R = $rot rotations
               applied to each row (counted by the fast QL stage)
-  reduction   8n^3/3 bytes: step l reads and writes back the trailing lower triangle, l(l+1)/2 values
-              (arithmetic 4n^3/3 flops); limit: the in-place update bandwidth ("update": read + write
-              back); below l of about 2900 the triangle fits in the 32 MiB L3 cache, so the rate can
-              pass the memory limit
+  reduction   8n^3/3 bytes: step l reads and writes back the trailing lower triangle, l(l+1)/2 values;
+              limit: the in-place update bandwidth ("update": read + write back); below l of about
+              2900 the triangle fits in the 32 MiB L3 cache, so the rate can pass the memory limit;
+              its arithmetic, 4n^3/3 flops, runs at $red
   SIRSOL      8 n^2 bytes a round: K read once (its arithmetic 2 t n^2 a round); limit: read bandwidth
 Limits from bench/peak: mul+add = 8-lane multiplies and additions in equal numbers, no FMA;
 bandwidths over $(( 3 * 256 )) MiB of arrays. EIGVEC's literal form has no stages of its own: it is
