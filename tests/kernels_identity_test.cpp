@@ -1,9 +1,9 @@
 // The fast dense kernels and the fast sire solver against their literal loop
-// nests, bit for bit in every output array: a table of input kinds x kernels,
-// each row run over every order 1..64, a spread up to 300 and, in an
-// optimised build, a few larger orders. The inputs include the A-inverse of a
-// real pedigree (zelk run on a generated pedigree.dat), its Cholesky factor
-// and the inverse of that factor, as kesta forms them.
+// nests, bit for bit in every output array: a table of kernels x input kinds,
+// each row run over every order 1..64 and a spread up to 300, and in an
+// optimised build a few larger orders (see reach()). The inputs include the
+// A-inverse of a real pedigree (zelk run on a generated pedigree.dat), its
+// Cholesky factor and the inverse of that factor, as kesta forms them.
 //
 // Everything runs with flush-to-zero and denormals-are-zero set, as the
 // programs run: no input is subnormal, but tiny and huge magnitudes make
@@ -91,7 +91,7 @@ enum class Kind {
   FactorInverse,  // L^-1 as INVRT leaves it (exact zeros above and below)
   Diagonal,       // exactly repeated positive values, zeros of both signs off it
   Zeros,          // random with most elements +0 or -0 and one decoupled row
-  Repeated,       // 2 I + u u' + w w': the eigenvalue 2 n - 2 times
+  Repeated,       // a rotated diagonal of 2s and 3s plus rank one
   Blocks,         // one symmetric block repeated down the diagonal
   Tiny,           // random scaled by 2^-500
   Huge,           // random scaled by 2^+500
@@ -243,11 +243,24 @@ Mat make(Kind kind, int n, unsigned seed) {
       return a;
     }
     case Kind::Repeated: {
-      std::vector<double> x(n), y(n);
-      for (int i = 0; i < n; ++i) x[i] = u(gen), y[i] = u(gen) / 2;
+      // H D H + x x' with the reflection H = I - 2 w w' / w'w and D holding
+      // 2 and 3 over and over: eigenvalues repeated up to the rounding of
+      // the rotation, and a rank-one term on top.
+      std::vector<double> w(n), x(n), lam(n), dw(n);
+      double ww = 0, wdw = 0;
+      for (int i = 0; i < n; ++i) {
+        w[i] = u(gen), x[i] = u(gen) / 2, lam[i] = i % 4 == 3 ? 3.0 : 2.0;
+        dw[i] = lam[i] * w[i];
+        ww += w[i] * w[i];
+        wdw += w[i] * dw[i];
+      }
       Mat a(n);
       for (int j = 0; j < n; ++j)
-        for (int i = 0; i < n; ++i) a(i, j) = (i == j ? 2.0 : 0.0) + x[i] * x[j] + y[i] * y[j];
+        for (int i = j; i < n; ++i) {
+          const double hdh = (i == j ? lam[i] : 0.0) - 2 * (w[i] * dw[j] + dw[i] * w[j]) / ww +
+                             4 * w[i] * w[j] * wdw / (ww * ww);
+          a(i, j) = a(j, i) = hdh + x[i] * x[j];
+        }
       return a;
     }
     case Kind::Blocks: {
