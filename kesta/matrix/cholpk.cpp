@@ -21,10 +21,51 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "kesta/matrix/kernels.h"
 #include "kesta/matrix/lanes.h"
+
+namespace {
+
+// A full strip of 32 columns of two rows ya and yb: the block's rows u (row
+// i - i0 of the block at u[i - i0]) times each row's multipliers ea and eb,
+// an exact zero passed over, each element its terms in ascending i.
+void strip_pair(double* ya, double* yb, const double* const* u, const double* ea, const double* eb, int bw) {
+  v8 x0 = load8(ya), x1 = load8(ya + 8), x2 = load8(ya + 16), x3 = load8(ya + 24);
+  v8 y0 = load8(yb), y1 = load8(yb + 8), y2 = load8(yb + 16), y3 = load8(yb + 24);
+  for (int i = 0; i < bw; ++i) {
+    const bool use_a = ea[i] != 0.0, use_b = eb[i] != 0.0;
+    if (!use_a && !use_b) continue;
+    const double* ui = u[i];
+    const v8 u0 = load8(ui), u1 = load8(ui + 8), u2 = load8(ui + 16), u3 = load8(ui + 24);
+    if (use_a) {
+      const v8 ev = splat8(ea[i]);
+      x0 = x0 - u0 * ev;
+      x1 = x1 - u1 * ev;
+      x2 = x2 - u2 * ev;
+      x3 = x3 - u3 * ev;
+    }
+    if (use_b) {
+      const v8 ev = splat8(eb[i]);
+      y0 = y0 - u0 * ev;
+      y1 = y1 - u1 * ev;
+      y2 = y2 - u2 * ev;
+      y3 = y3 - u3 * ev;
+    }
+  }
+  store8(ya, x0);
+  store8(ya + 8, x1);
+  store8(ya + 16, x2);
+  store8(ya + 24, x3);
+  store8(yb, y0);
+  store8(yb + 8, y1);
+  store8(yb + 16, y2);
+  store8(yb + 24, y3);
+}
+
+}  // namespace
 
 void cholpk_blocked(double* ap, int n, int b) {
   if (n <= 0) return;
@@ -37,6 +78,8 @@ void cholpk_blocked(double* ap, int n, int b) {
   std::vector<double> mult = work<double>(static_cast<size_t>(n) * b);
   std::vector<int> active;
   active.reserve(n);
+  std::vector<const double*> urow(b);  // the block's rows at the strip's first column
+  std::vector<double> ubuf = work<double>(static_cast<size_t>(b) * S);
 
   for (int i0 = 1; i0 <= n; i0 += b) {
     const int i1 = std::min(n, i0 + b - 1);
@@ -64,17 +107,46 @@ void cholpk_blocked(double* ap, int n, int b) {
     }
     for (int k0 = i1 + 1; k0 <= n; k0 += S) {
       const int k1 = std::min(n, k0 + S - 1);
-      for (int j : active) {
+      const bool full = k1 - k0 + 1 == S;
+      // The block's rows of a full strip, copied side by side so that they
+      // stay in the first-level cache whatever their places in the triangle.
+      for (int i = i0; i <= i1; ++i) {
+        urow[i - i0] = &A(i, k0);
+        if (full) {
+          std::memcpy(&ubuf[static_cast<size_t>(i - i0) * S], urow[i - i0], S * sizeof(double));
+          urow[i - i0] = &ubuf[static_cast<size_t>(i - i0) * S];
+        }
+      }
+      // The rows lie far apart in the packed triangle: a later row's strip
+      // is fetched while one is being updated.
+      auto fetch = [&](size_t t) {
+        if (t < active.size() && active[t] < k0)
+          for (int r = 0; r < S; r += 8) __builtin_prefetch(&A(active[t], k0 + r), 1);
+      };
+      size_t t = 0;
+      // Rows wholly to the left of the strip, two at a time, so that each
+      // block value loaded serves both.
+      if (full)
+        for (; t + 1 < active.size() && active[t + 1] < k0; t += 2) {
+          fetch(t + 2);
+          fetch(t + 3);
+          strip_pair(&A(active[t], k0), &A(active[t + 1], k0), urow.data(),
+                     &mult[static_cast<size_t>(active[t] - 1) * b], &mult[static_cast<size_t>(active[t + 1] - 1) * b],
+                     i1 - i0 + 1);
+        }
+      for (; t < active.size(); ++t) {
+        const int j = active[t];
         if (j > k1) break;
+        fetch(t + 2);
         const double* e = &mult[static_cast<size_t>(j - 1) * b];
         const int kf = std::max(j, k0);
         double* y = &A(j, kf);
-        if (kf == k0 && k1 - k0 + 1 == S) {
+        if (kf == k0 && full) {
           v8 x0 = load8(y), x1 = load8(y + 8), x2 = load8(y + 16), x3 = load8(y + 24);
           for (int i = i0; i <= i1; ++i) {
             if (e[i - i0] == 0.0) continue;
             const v8 ev = splat8(e[i - i0]);
-            const double* u = &A(i, k0);
+            const double* u = urow[i - i0];
             x0 = x0 - load8(u) * ev;
             x1 = x1 - load8(u + 8) * ev;
             x2 = x2 - load8(u + 16) * ev;
@@ -98,6 +170,6 @@ void CHOLPK(double* ap, int npk, int n) {
 #ifdef KESTA_LITERAL_KERNELS
   cholpk_literal(ap, n);
 #else
-  cholpk_blocked(ap, n, 64);
+  cholpk_blocked(ap, n, 128);
 #endif
 }
