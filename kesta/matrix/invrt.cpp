@@ -74,8 +74,7 @@ bool kept_zero(const double* p, int n, int i0, int count, int bw) {
 // Rows i0..i0+len-1 (len 32, 8 or 1) of one column col: the block's kept
 // columns p (column kk at p + kk n) times the column's multipliers e, an
 // exact zero passed over, each element its terms in ascending kk.
-void apply_stretch(double* col, const double* p, int n, int i0, int len, const double* e, int bw) {
-  const double* p0 = p + (i0 - 1);
+void apply_stretch(double* col, const double* p0, size_t n, int len, const double* e, int bw) {
   if (len == 32) {
     v8 x0 = load8(col), x1 = load8(col + 8), x2 = load8(col + 16), x3 = load8(col + 24);
     for (int kk = 0; kk < bw; ++kk) {
@@ -106,9 +105,8 @@ void apply_stretch(double* col, const double* p, int n, int i0, int len, const d
 
 // apply_stretch on 32 rows of two columns at once, so that each kept value
 // loaded serves both; each column's terms as there.
-void apply_stretch_pair(double* ca, double* cb, const double* p, int n, int i0, const double* ea, const double* eb,
+void apply_stretch_pair(double* ca, double* cb, const double* p0, size_t n, const double* ea, const double* eb,
                         int bw) {
-  const double* p0 = p + (i0 - 1);
   v8 x0 = load8(ca), x1 = load8(ca + 8), x2 = load8(ca + 16), x3 = load8(ca + 24);
   v8 y0 = load8(cb), y1 = load8(cb + 8), y2 = load8(cb + 16), y3 = load8(cb + 24);
   for (int kk = 0; kk < bw; ++kk) {
@@ -184,6 +182,7 @@ void invrt_blocked(double* ap, int ld, int n, int b) {
   const M a{ap, ld};
   std::vector<double> kept = work<double>(static_cast<size_t>(n) * b);  // column k0+kk at kk n
   std::vector<double> mult = work<double>(static_cast<size_t>(n) * b);  // column j's multipliers at (j-1) b
+  std::vector<double> kbuf = work<double>(static_cast<size_t>(32) * b);  // a stretch of the kept columns
   std::vector<double> r(b);
   std::vector<char> keeps(b);  // block column's rows above the block unchanged by signed zeros
   std::vector<int> active, unfinite;
@@ -279,7 +278,7 @@ void invrt_blocked(double* ap, int ld, int n, int b) {
         if (stretch_keeps(&a(st.i0, j), st.len)) {
           if (st.i0 == g + 1) g = st.i0 + st.len - 1;
         } else {
-          apply_stretch(&a(st.i0, j), kept.data(), n, st.i0, st.len, e, bw);
+          apply_stretch(&a(st.i0, j), &kept[st.i0 - 1], n, st.len, e, bw);
         }
       }
       good[j] = g;
@@ -292,6 +291,13 @@ void invrt_blocked(double* ap, int ld, int n, int b) {
       if (!finite[j]) unfinite.push_back(j);
     for (const Stretch& st : stretches) {
       const std::vector<int>& cols = st.pzero ? unfinite : active;
+      if (cols.empty()) continue;
+      // The kept rows of the stretch side by side (column kk at kk len), so
+      // that they stay in the first-level cache whatever the order n.
+      double* kb = kbuf.data();
+      for (int kk = 0; kk < bw; ++kk)
+        std::memcpy(kb + static_cast<size_t>(kk) * st.len, &kept[static_cast<size_t>(kk) * n + (st.i0 - 1)],
+                    st.len * sizeof(double));
       auto e = [&](int j) { return &mult[static_cast<size_t>(j - 1) * b]; };
       size_t t = 0;
       if (st.len == 32)
@@ -303,7 +309,7 @@ void invrt_blocked(double* ap, int ld, int n, int b) {
               __builtin_prefetch(&a(st.i0 + r, cols[t + 2]), 1);
               __builtin_prefetch(&a(st.i0 + r, cols[t + 3]), 1);
             }
-          apply_stretch_pair(&a(st.i0, j), &a(st.i0, j2), kept.data(), n, st.i0, e(j), e(j2), bw);
+          apply_stretch_pair(&a(st.i0, j), &a(st.i0, j2), kb, st.len, e(j), e(j2), bw);
           good[j] = std::min(good[j], st.i0 - 1);
           good[j2] = std::min(good[j2], st.i0 - 1);
         }
@@ -311,7 +317,7 @@ void invrt_blocked(double* ap, int ld, int n, int b) {
         const int j = cols[t];
         if (t + 2 < cols.size())
           for (int r = 0; r < st.len; r += 8) __builtin_prefetch(&a(st.i0 + r, cols[t + 2]), 1);
-        apply_stretch(&a(st.i0, j), kept.data(), n, st.i0, st.len, e(j), bw);
+        apply_stretch(&a(st.i0, j), kb, st.len, st.len, e(j), bw);
         good[j] = std::min(good[j], st.i0 - 1);
       }
     }
