@@ -6,7 +6,7 @@
 #   tools/fuzz/run.sh build                  configure and build only
 #   tools/fuzz/run.sh seed                   build, then (re)make the seed corpora
 #   tools/fuzz/run.sh TARGET [SECONDS] [-- libFuzzer options...]
-#        TARGET: pedigree, coef, passdat or kesta; SECONDS: default 600
+#        TARGET: pedigree, coef, passdat, kesta or zelk; SECONDS: default 600
 #   tools/fuzz/run.sh replay TARGET FILE...  run the target once on each file
 #
 # Corpora live in build-fuzz/corpus/TARGET, findings in build-fuzz/findings/TARGET.
@@ -15,9 +15,14 @@ top=$(cd "$(dirname "$0")/../.." && pwd)
 bdir=${FUZZ_BUILD_DIR:-$top/build-fuzz}
 export CXX=${CXX:-clang++}
 
+# One build at a time, also when several targets are started together.
 build() {
-  cmake -S "$top/tools/fuzz" -B "$bdir" -DCMAKE_CXX_COMPILER="$CXX" >/dev/null
-  cmake --build "$bdir" -j4
+  mkdir -p "$bdir"
+  (
+    flock 9
+    cmake -S "$top/tools/fuzz" -B "$bdir" -DCMAKE_CXX_COMPILER="$CXX" >/dev/null
+    cmake --build "$bdir" -j4
+  ) 9>"$bdir/.build-lock"
 }
 
 seed() {
@@ -36,7 +41,7 @@ case "${1:-}" in
     build >/dev/null
     "$bdir/fuzz_$t" "$@"
     ;;
-  pedigree|coef|passdat|kesta)
+  pedigree|coef|passdat|kesta|zelk)
     t=$1; secs=${2:-600}; shift; [ $# -gt 0 ] && shift
     [ "${1:-}" = "--" ] && shift
     build >/dev/null

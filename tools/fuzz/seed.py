@@ -35,6 +35,7 @@ def lines(data, n):
 # the forms the reader knows (separators, nulls, repeats, quotes, slashes).
 for p in files("pedigree.dat"):
     save("pedigree", lines(open(p, "rb").read(), 60))
+    save("zelk", lines(open(p, "rb").read(), 60))
 for s in [b"101 0 0 0 A 1990\n205,101,0,0,A,1995\n310 205 101 0 'A' 2000\n",
           b"101 0 0\n0 A 1990\n205,101,,0,A,1995\n205 101 /\n",
           b"2*0 101 0 \"B\" 1990 extra\r\n3*7 'it''s' 1e3\n",
@@ -101,6 +102,7 @@ if os.access(simulate, os.X_OK) and os.access(zelk, os.X_OK):
             subprocess.run([zelk], cwd=d, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             ped = open(os.path.join(d, "pedigree.dat"), "rb").read()
             save("pedigree", ped)
+            save("zelk", ped)
             passdat = open(os.path.join(d, "pass.dat"), "rb").read()
             q = nsire(passdat)
             kept = b""
@@ -113,4 +115,4 @@ if os.access(simulate, os.X_OK) and os.access(zelk, os.X_OK):
                 save("kesta", data)
             save("passdat", b"\xe4\x00\x07\x1b" + passdat[: 1 << 16])
 print("seeded:", ", ".join(f"{t} {len(os.listdir(os.path.join(out, t)))}"
-                            for t in ("pedigree", "coef", "passdat", "kesta")))
+                            for t in ("pedigree", "coef", "passdat", "kesta", "zelk")))
