@@ -17,8 +17,10 @@
 // caller decides what to do with solutions that are not finite.
 #include "kesta/sirsol.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -99,83 +101,362 @@ void diagonal(const double* AP, double* DG, int n) {
   for (int64_t j = 1; j <= n; ++j) DG[j - 1] = AP[pk(j, j) - 1];
 }
 
-// The coefficient part and the update of one round, sire by sire, for T
-// traits. Each sire's sum for trait l is one chain from WK(j,l) over
-// k = 1..n (k /= j) in ascending order. ST holds S trait-major
-// (ST[(k-1)T + l-1] = S(k,l)) and is kept equal to S.
+// ---- The sweep over K --------------------------------------------------------
 //
-// A chain for sire j needs the new solutions of sires 1..j-1, so the chains
-// of P consecutive sires j0..j0+P-1 run their first j0-1 terms side by side
-// (those solutions are all new already); then each finishes in turn, in sire
-// order, from k = j0 on. Every chain keeps its order; only independent
-// chains overlap, which hides the latency of the additions when T is small.
-template <int T, int P>
-void sires_round(const double* Kp, const double* lambda, CMat Y, M S, M WK, const double* DG, double* u,
-                 double* v, double* ST, int n) {
-  CMat K{Kp, n};
-  for (int j0 = 1; j0 <= n;) {
-    const int np = n - j0 + 1 < P ? 1 : P;  // the last few sires one at a time
-    double acc[P][T];
-    const double* kc[P];
-    for (int p = 0; p < P; ++p) {
-      kc[p] = Kp + (int64_t)(j0 + (p < np ? p : 0) - 1) * n;
-      for (int b = 0; b < T; ++b) acc[p][b] = WK(j0 + (p < np ? p : 0), b + 1);
-    }
-    for (int k = 1; k < j0; ++k) {
-      const double* sk = ST + (int64_t)(k - 1) * T;
+// Sire j's sum for trait l is one chain from WK(j,l) over k = 1..n (k /= j)
+// in ascending order; terms k < j take this round's new S(k,l), terms k > j
+// the old ones. So the tail of chain j (k > j) can only start once sire j-1
+// is done, and the tails of all sires, one after another, are the round's
+// critical path: about n^2/2 dependent additions. Everything else is laid
+// under that path:
+//
+// - Sires go in blocks of 8 (j0..j0+7). A block's chains over k < j0 (the
+//   prefix) use only values that were final before the block began, so the
+//   next block's prefix runs while this block's sires finish their tails:
+//   8 consecutive rows of the next block's 8 columns are read as an 8 x 8
+//   tile, transposed in registers (K is not assumed symmetric), and row k of
+//   the tile is added to the 8 chains of each trait, sires in the lanes. The
+//   tiles are spread evenly over the tail loops of the block; the one tile
+//   of rows j0..j0+7, whose values this block makes, follows the block.
+// - Within a block, sire j0+p takes the terms k = j0..j0+p-1 (new values of
+//   its own block) after its prefix, then its tail.
+// - The traits of one sire are the lanes of the tail's vector (at most 8 at
+//   a time; more traits are swept in slices of 8, each slice a system of its
+//   own, so every element still sees its own chain). The update of a sire
+//   runs across the same lanes.
+// Every chain still takes its terms one at a time in ascending k, each term
+// the product S(k,l) * K(k,j) added to the chain; only independent chains
+// share a vector or overlap in time.
+
+// Lanes of the trait vector of a slice of T traits (the trait-major copies
+// below are padded to this width with zeros).
+template <int T>
+constexpr int lanes_of() {
+  return T <= 2 ? 2 : T <= 4 ? 4 : 8;
+}
+
+template <int W>
+struct Vec;
+template <>
+struct Vec<2> {
+  typedef double d __attribute__((vector_size(16)));
+  typedef float f __attribute__((vector_size(8)));
+  typedef int64_t i __attribute__((vector_size(16)));
+};
+template <>
+struct Vec<4> {
+  typedef double d __attribute__((vector_size(32)));
+  typedef float f __attribute__((vector_size(16)));
+  typedef int64_t i __attribute__((vector_size(32)));
+};
+template <>
+struct Vec<8> {
+  typedef double d __attribute__((vector_size(64)));
+  typedef float f __attribute__((vector_size(32)));
+  typedef int64_t i __attribute__((vector_size(64)));
+};
+
+template <class V>
+inline V ld(const double* p) {
+  V v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+template <class V>
+inline void st(double* p, V v) {
+  std::memcpy(p, &v, sizeof v);
+}
+
+// Rows of an 8 x 8 tile from its columns: on return t_i holds what lane i of
+// every input held.
+inline void transpose8(v8& t0, v8& t1, v8& t2, v8& t3, v8& t4, v8& t5, v8& t6, v8& t7) {
+  typedef long long idx __attribute__((vector_size(64)));
+  const idx lo = {0, 8, 2, 10, 4, 12, 6, 14}, hi = {1, 9, 3, 11, 5, 13, 7, 15};
+  const idx lo2 = {0, 1, 8, 9, 4, 5, 12, 13}, hi2 = {2, 3, 10, 11, 6, 7, 14, 15};
+  const idx lo4 = {0, 1, 2, 3, 8, 9, 10, 11}, hi4 = {4, 5, 6, 7, 12, 13, 14, 15};
+  const v8 b0 = __builtin_shuffle(t0, t1, lo), b1 = __builtin_shuffle(t0, t1, hi);
+  const v8 b2 = __builtin_shuffle(t2, t3, lo), b3 = __builtin_shuffle(t2, t3, hi);
+  const v8 b4 = __builtin_shuffle(t4, t5, lo), b5 = __builtin_shuffle(t4, t5, hi);
+  const v8 b6 = __builtin_shuffle(t6, t7, lo), b7 = __builtin_shuffle(t6, t7, hi);
+  const v8 c0 = __builtin_shuffle(b0, b2, lo2), c2 = __builtin_shuffle(b0, b2, hi2);
+  const v8 c1 = __builtin_shuffle(b1, b3, lo2), c3 = __builtin_shuffle(b1, b3, hi2);
+  const v8 c4 = __builtin_shuffle(b4, b6, lo2), c6 = __builtin_shuffle(b4, b6, hi2);
+  const v8 c5 = __builtin_shuffle(b5, b7, lo2), c7 = __builtin_shuffle(b5, b7, hi2);
+  t0 = __builtin_shuffle(c0, c4, lo4), t4 = __builtin_shuffle(c0, c4, hi4);
+  t1 = __builtin_shuffle(c1, c5, lo4), t5 = __builtin_shuffle(c1, c5, hi4);
+  t2 = __builtin_shuffle(c2, c6, lo4), t6 = __builtin_shuffle(c2, c6, hi4);
+  t3 = __builtin_shuffle(c3, c7, lo4), t7 = __builtin_shuffle(c3, c7, hi4);
+}
+
+// One slice of T traits (1..8), its columns of S and WK seen through S and
+// WK, u and v pointing at its first trait. ST, YT and DEN are trait-major
+// copies padded to W lanes, row k at (k-1)W: S (kept equal to S, padding 0),
+// Y (padding 0) and the denominators lambda(l) DG(k) + K(k,k) (padding 1).
+// Prefetch distances in rows: the tail's stream, the tiles' columns.
+constexpr int PF = 256, PFT = 64;
+
+// The next block's side of the sweep while this block's sires finish: its
+// chains (trait by trait, sire by lane), its columns, the tiles still due and
+// how they are spread over this block's chunks of 8 tail terms, and the
+// fetching of its own rows and tails.
+struct Next {
+  v8 acc[8];
+  const double* col[8];
+  int jn, nbn;            // its first sire and how many it has (0: none)
+  int kt, kend;           // next tile's first row; the tiles now due end at kend
+  int64_t ntile, chunks;  // tiles due, this block's chunks
+  int64_t err;            // the spreading's remainder
+  int pc, pr;             // column and row of the next line to fetch
+};
+
+// Rows k0..k0+7 of the next block's columns as rows: t_i holds row k0+i.
+__attribute__((always_inline)) inline void tile_rows(const double* const* col, int k0, int kmax, v8& t0, v8& t1,
+                                                     v8& t2, v8& t3, v8& t4, v8& t5, v8& t6, v8& t7) {
+  t0 = load8(col[0] + k0 - 1), t1 = load8(col[1] + k0 - 1), t2 = load8(col[2] + k0 - 1);
+  t3 = load8(col[3] + k0 - 1), t4 = load8(col[4] + k0 - 1), t5 = load8(col[5] + k0 - 1);
+  t6 = load8(col[6] + k0 - 1), t7 = load8(col[7] + k0 - 1);
+  // The tiles' loads must not wait on memory: a late one holds up the
+  // retirement of the tail's additions behind it.
+  const int kp = std::min(k0 + PFT, kmax) - 1;
+  for (int p = 0; p < 8; ++p) __builtin_prefetch(col[p] + kp);
+  transpose8(t0, t1, t2, t3, t4, t5, t6, t7);
+}
+
+// Row k of the tile, r = K(k, next block's columns), into the next block's
+// chains of every trait; sk = S(k, .) trait-major.
+template <int T>
+__attribute__((always_inline)) inline void tile_row(v8* acc, v8 r, const double* sk) {
 #pragma GCC unroll 8
-      for (int p = 0; p < P; ++p) {
-        const double c = kc[p][k - 1];
-#pragma GCC unroll 32
-        for (int b = 0; b < T; ++b) acc[p][b] = sk[b] * c + acc[p][b];
+  for (int l = 0; l < T; ++l) acc[l] = splat8(sk[l]) * r + acc[l];
+}
+
+// A whole tile, row after row.
+template <int T, int W>
+__attribute__((always_inline)) inline void tile(v8* acc, const double* const* col, const double* ST, int k0,
+                                                int kmax) {
+  v8 r0, r1, r2, r3, r4, r5, r6, r7;
+  tile_rows(col, k0, kmax, r0, r1, r2, r3, r4, r5, r6, r7);
+  const double* s = ST + (int64_t)(k0 - 1) * W;
+  tile_row<T>(acc, r0, s + 0 * W);
+  tile_row<T>(acc, r1, s + 1 * W);
+  tile_row<T>(acc, r2, s + 2 * W);
+  tile_row<T>(acc, r3, s + 3 * W);
+  tile_row<T>(acc, r4, s + 4 * W);
+  tile_row<T>(acc, r5, s + 5 * W);
+  tile_row<T>(acc, r6, s + 6 * W);
+  tile_row<T>(acc, r7, s + 7 * W);
+}
+
+// Chain j from its prefix sum a (rows 1..j0-1) to its end: rows j0..j-1
+// (new values of its own block), then its tail, rows j+1..n, with the next
+// block's tiles that are due laid between runs of tail terms. On its own so
+// that the chain stays in a register.
+template <int T>
+__attribute__((noinline)) typename Vec<lanes_of<T>()>::d chain(typename Vec<lanes_of<T>()>::d a,
+                                                               const double* Kp, const double* ST, int j0, int j,
+                                                               int n, Next& x) {
+  constexpr int W = lanes_of<T>();
+  typedef typename Vec<W>::d V;
+  const double* kj = Kp + (int64_t)(j - 1) * n;
+  for (int k = j0; k < j; ++k) a = ld<V>(ST + (int64_t)(k - 1) * W) * kj[k - 1] + a;
+
+  // One stream runs through the tails, this sire's and then the next one's
+  // (rows j+2.. of column j+1); it is fetched PF rows ahead, since a single
+  // stream from memory would not keep up with the additions. The next
+  // sire's rows of its own block go along at once.
+  const double* kn = j < n ? kj + n : nullptr;
+  if (kn) {
+    __builtin_prefetch(kn + std::max(j0, j - 7) - 1);
+    __builtin_prefetch(kn + j - 1);
+  }
+  auto pf = [&](int r) __attribute__((always_inline)) {
+    if (r <= n)
+      __builtin_prefetch(kj + r - 1);
+    else if (kn)
+      __builtin_prefetch(kn + std::min(j + 1 + (r - n), n) - 1);
+  };
+  // The next block's own rows and tails (rows jn..n of its columns) go into
+  // the cache meanwhile, two lines a chunk, so that its tails in turn do not
+  // wait on memory.
+  auto pf_next = [&]() __attribute__((always_inline)) {
+    if (x.pc < x.nbn) {
+      const double* c = Kp + (int64_t)(x.jn + x.pc - 1) * n;
+      __builtin_prefetch(c + x.pr - 1, 0, 2);
+      x.pr += 8;
+      if (x.pr > n) {
+        __builtin_prefetch(c + n - 1, 0, 2);  // the column's last line
+        x.pr = x.jn;
+        ++x.pc;
       }
     }
-    for (int p = 0; p < np; ++p) {
+  };
+
+  v8 acc[T];
+  for (int l = 0; l < T; ++l) acc[l] = x.acc[l];
+  const int kmax = x.jn - 1;
+  int k = j + 1;
+  // Chunks of 8 terms. The chunk at which a tile falls due carries it, row
+  // i of the tile beside term i of the chain, so that neither waits for the
+  // other; tiles due beyond that (late in the sweep, where the tails are
+  // short) follow it whole.
+  auto terms = [&](int i0) __attribute__((always_inline)) {
+    pf(k + PF);
+    pf_next();
+    pf_next();
+    (void)i0;
+  };
+  auto term = [&](int i) __attribute__((always_inline)) {
+    a = ld<V>(ST + (int64_t)(k - 1 + i) * W) * kj[k - 1 + i] + a;
+  };
+  for (int64_t left = (n - j) / 8; left > 0;) {
+    const bool due = x.kt < x.kend;
+    const int64_t need = due ? (x.chunks - x.err + x.ntile - 1) / x.ntile : left + 1;
+    const int64_t plain = std::min(left, need - 1);
+    for (int64_t i = 0; i < plain; ++i, k += 8) {
+      terms(0);
+      term(0);
+      term(1);
+      term(2);
+      term(3);
+      term(4);
+      term(5);
+      term(6);
+      term(7);
+    }
+    left -= plain;
+    if (due) x.err += plain * x.ntile;
+    if (left == 0) break;
+    // the chunk that carries a tile
+    v8 r0, r1, r2, r3, r4, r5, r6, r7;
+    tile_rows(x.col, x.kt, kmax, r0, r1, r2, r3, r4, r5, r6, r7);
+    const double* s = ST + (int64_t)(x.kt - 1) * W;
+    terms(0);
+    term(0);
+    tile_row<T>(acc, r0, s + 0 * W);
+    term(1);
+    tile_row<T>(acc, r1, s + 1 * W);
+    term(2);
+    tile_row<T>(acc, r2, s + 2 * W);
+    term(3);
+    tile_row<T>(acc, r3, s + 3 * W);
+    term(4);
+    tile_row<T>(acc, r4, s + 4 * W);
+    term(5);
+    tile_row<T>(acc, r5, s + 5 * W);
+    term(6);
+    tile_row<T>(acc, r6, s + 6 * W);
+    term(7);
+    tile_row<T>(acc, r7, s + 7 * W);
+    k += 8;
+    left -= 1;
+    x.kt += 8;
+    x.err += x.ntile - x.chunks;
+    for (; x.err >= x.chunks && x.kt < x.kend; x.err -= x.chunks, x.kt += 8) tile<T, W>(acc, x.col, ST, x.kt, kmax);
+  }
+  for (; k <= n; ++k) a = ld<V>(ST + (int64_t)(k - 1) * W) * kj[k - 1] + a;
+  for (int l = 0; l < T; ++l) x.acc[l] = acc[l];
+  return a;
+}
+
+// One slice of T traits (1..8), its columns of S and WK seen through S and
+// WK, u and v pointing at its first trait. ST, YT and DEN are trait-major
+// copies padded to W lanes, row k at (k-1)W: S (kept equal to S, padding 0),
+// Y (padding 0) and the denominators lambda(l) DG(k) + K(k,k) (padding 1).
+template <int T>
+void sires_round(const double* Kp, M S, M WK, double* u, double* v, double* ST, const double* YT,
+                 const double* DEN, int n) {
+  constexpr int W = lanes_of<T>();
+  typedef typename Vec<W>::d V;
+  typedef typename Vec<W>::f VF;
+  typedef typename Vec<W>::i VI;
+  // Vectors go in and out of lanes through small arrays only: a lane taken
+  // by index would keep the vector in memory.
+  int64_t lanes[2][W];
+  double su[W], sv[W];
+  for (int l = 0; l < W; ++l) {
+    lanes[0][l] = l < T ? -1 : 0;
+    lanes[1][l] = INT64_MIN;
+    su[l] = l < T ? u[l] : 0;
+    sv[l] = l < T ? v[l] : 0;
+  }
+  VI used, sign;
+  std::memcpy(&used, lanes[0], sizeof used);
+  std::memcpy(&sign, lanes[1], sizeof sign);
+  V uacc = ld<V>(su), vacc = ld<V>(sv);  // the round's sums of squares, trait by lane
+
+  double pre[8][W];  // this block's chains after their prefix, sire by sire
+  for (int p = 0; p < 8; ++p)
+    for (int l = 0; l < W; ++l) pre[p][l] = p < n && l < T ? WK(1 + p, l + 1) : 0;
+  double lane[8][8];
+
+  Next x;
+  for (int j0 = 1; j0 <= n; j0 += 8) {
+    const int nb = std::min(8, n - j0 + 1);
+    x.jn = j0 + 8;
+    x.nbn = x.jn <= n ? std::min(8, n - x.jn + 1) : 0;  // with a next block this one has all 8 sires
+    x.kt = 1;
+    x.kend = x.nbn ? j0 : 1;
+    x.ntile = (x.kend - 1) / 8;
+    x.chunks = 0;
+    for (int p = 0; p < nb; ++p) x.chunks += (n - (j0 + p)) / 8;
+    x.err = 0;
+    x.pc = 0;
+    x.pr = x.jn;
+    if (x.nbn) {
+      // A short last block repeats its first column in the unused lanes.
+      for (int p = 0; p < 8; ++p) x.col[p] = Kp + (int64_t)(x.jn + (p < x.nbn ? p : 0) - 1) * n;
+      for (int l = 0; l < T; ++l) {
+        for (int p = 0; p < 8; ++p) lane[l][p] = p < x.nbn ? WK(x.jn + p, l + 1) : 0;
+        x.acc[l] = load8(lane[l]);
+      }
+    }
+
+    for (int p = 0; p < nb; ++p) {
       const int j = j0 + p;
-      const double* kj = kc[p];
-      double a[T];
-      for (int b = 0; b < T; ++b) a[b] = acc[p][b];
-      for (int k = j0; k < j; ++k) {
-        const double c = kj[k - 1], *sk = ST + (int64_t)(k - 1) * T;
-#pragma GCC unroll 32
-        for (int b = 0; b < T; ++b) a[b] = sk[b] * c + a[b];
+      V a = chain<T>(ld<V>(pre[p]), Kp, ST, j0, j, n, x);
+      if (p == nb - 1)  // the tiles the tails could not take
+        for (; x.kt < x.kend; x.kt += 8) tile<T, W>(x.acc, x.col, ST, x.kt, x.jn - 1);
+
+      // The update of sire j, trait by lane.
+      const int64_t o = (int64_t)(j - 1) * W;
+      const V old = ld<V>(ST + o);
+      const V g = (ld<V>(YT + o) - a) / ld<V>(DEN + o);
+      const V nw = (g - old) * RELAX + old;
+      st(ST + o, (V)((VI)nw & used));
+      uacc = nw * nw + uacc;
+      // The change is squared in single precision and added in double.
+      const VF d = __builtin_convertvector((V)((VI)(nw - old) & ~sign), VF);
+      const VF dd = d * d;
+      vacc = __builtin_convertvector(dd, V) + vacc;
+      double sa[W], sn[W];
+      st(sa, a);
+      st(sn, nw);
+      for (int l = 0; l < T; ++l) {
+        WK(j, l + 1) = sa[l];
+        S(j, l + 1) = sn[l];
       }
-      for (int k = j + 1; k <= n; ++k) {
-        const double c = kj[k - 1], *sk = ST + (int64_t)(k - 1) * T;
-#pragma GCC unroll 32
-        for (int b = 0; b < T; ++b) a[b] = sk[b] * c + a[b];
-      }
-      for (int b = 0; b < T; ++b) WK(j, b + 1) = a[b];
-      update_sire(j, K, lambda, Y, S, WK, DG, u, v, T);
-      for (int b = 0; b < T; ++b) ST[(int64_t)(j - 1) * T + b] = S(j, b + 1);
     }
-    j0 += np;
+    if (x.nbn) {
+      tile<T, W>(x.acc, x.col, ST, j0, x.jn - 1);  // rows j0..j0+7: the values this block has just made
+      for (int l = 0; l < T; ++l) store8(lane[l], x.acc[l]);
+      for (int p = 0; p < 8; ++p)
+        for (int l = 0; l < W; ++l) pre[p][l] = l < T ? lane[l][p] : 0;
+    }
+  }
+  st(su, uacc);
+  st(sv, vacc);
+  for (int l = 0; l < T; ++l) {
+    u[l] = su[l];
+    v[l] = sv[l];
   }
 }
 
-using Round = void (*)(const double*, const double*, CMat, M, M, const double*, double*, double*, double*, int);
+using Round = void (*)(const double*, M, M, double*, double*, double*, const double*, const double*, int);
 
-// Up to 8 chains overlap: several sires' when there are few traits.
-template <int... T>
-Round pick(int t, std::integer_sequence<int, T...>) {
-  Round r = nullptr;
-  ((t == T + 1 ? (r = sires_round<T + 1, (T + 1 < 8 ? 8 / (T + 1) : 1)>, 0) : 0), ...);
-  return r;
-}
-
-// Any other trait count: chain after chain.
-void sires_round_any(const double* Kp, const double* lambda, CMat Y, M S, M WK, const double* DG, double* u,
-                     double* v, int n, int t) {
-  CMat K{Kp, n};
-  for (int j = 1; j <= n; ++j) {
-    for (int l = 1; l <= t; ++l) {
-      double acc = WK(j, l);
-      for (int k = 1; k <= n; ++k)
-        if (k != j) acc = S(k, l) * K(k, j) + acc;
-      WK(j, l) = acc;
-    }
-    update_sire(j, K, lambda, Y, S, WK, DG, u, v, t);
-  }
+Round pick(int t) {
+  static const Round r[8] = {sires_round<1>, sires_round<2>, sires_round<3>, sires_round<4>,
+                             sires_round<5>, sires_round<6>, sires_round<7>, sires_round<8>};
+  return r[t - 1];
 }
 
 }  // namespace
@@ -219,7 +500,7 @@ void SIRSOL(const double* Kp, const double* AP, const double* lambda, const doub
   SIRSOL_literal(Kp, AP, lambda, Yp, Sp, WKp, DG, u, v, n, t);
   return;
 #endif
-  CMat Y{Yp, n};
+  CMat K{Kp, n}, Y{Yp, n};
   M S{Sp, n}, WK{WKp, n};
   diagonal(AP, DG, n);
   LSTWRT(LISTING);
@@ -238,10 +519,32 @@ void SIRSOL(const double* Kp, const double* AP, const double* lambda, const doub
       double a = AP[pk(j, k) - 1];
       if (!(a == 0)) off[e++] = {(int32_t)k, (int32_t)j, a};
     }
-  std::vector<double> ST = work<double>((size_t)n * (size_t)(t > 0 ? t : 0));
-  for (int k = 1; k <= n; ++k)
-    for (int l = 1; l <= t; ++l) ST[(size_t)(k - 1) * t + (l - 1)] = S(k, l);
-  const Round sires = pick(t, std::make_integer_sequence<int, 32>{});
+
+  // The traits in slices of at most 8, each with its trait-major copies of
+  // S, Y and the denominators (which depend on nothing that changes).
+  struct Slice {
+    int l0, t, w;
+    std::vector<double> ST, YT, DEN;
+  };
+  std::vector<Slice> slices;
+  for (int l0 = 0; l0 < t; l0 += 8) {
+    Slice s;
+    s.l0 = l0;
+    s.t = std::min(8, t - l0);
+    s.w = s.t <= 2 ? 2 : s.t <= 4 ? 4 : 8;
+    s.ST = work<double>((size_t)n * s.w);
+    s.YT = work<double>((size_t)n * s.w);
+    s.DEN = work<double>((size_t)n * s.w);
+    for (int k = 1; k <= n; ++k)
+      for (int c = 0; c < s.w; ++c) {
+        const size_t i = (size_t)(k - 1) * s.w + c;
+        const int l = l0 + c + 1;
+        s.ST[i] = c < s.t ? S(k, l) : 0;
+        s.YT[i] = c < s.t ? Y(k, l) : 0;
+        s.DEN[i] = c < s.t ? lambda[l - 1] * DG[k - 1] + K(k, k) : 1;
+      }
+    slices.push_back(std::move(s));
+  }
 
   for (int r = 1; r <= MAXRND; ++r) {
     start_round(WK, u, v, n, t);
@@ -251,10 +554,9 @@ void SIRSOL(const double* Kp, const double* AP, const double* lambda, const doub
         WK(e.k, l) = (S(e.j, l) * e.a) * lambda[l - 1] + WK(e.k, l);
       }
     }
-    if (sires)
-      sires(Kp, lambda, Y, S, WK, DG, u, v, ST.data(), n);
-    else
-      sires_round_any(Kp, lambda, Y, S, WK, DG, u, v, n, t);
+    for (Slice& s : slices)
+      pick(s.t)(Kp, M{Sp + (int64_t)s.l0 * n, n}, M{WKp + (int64_t)s.l0 * n, n}, u + s.l0, v + s.l0, s.ST.data(),
+                s.YT.data(), s.DEN.data(), n);
     if (end_round(r, u, v, t)) return;
   }
   not_converged();
