@@ -521,10 +521,12 @@ void SIRSOL(const double* Kp, const double* AP, const double* lambda, const doub
     }
 
   // The traits in slices of at most 8, each with its trait-major copies of
-  // S, Y and the denominators (which depend on nothing that changes).
+  // S, Y and the denominators (which depend on nothing that changes), their
+  // rows on 64-byte boundaries so that no row's load straddles two lines.
   struct Slice {
     int l0, t, w;
-    std::vector<double> ST, YT, DEN;
+    std::vector<double> buf;
+    double *ST, *YT, *DEN;
   };
   std::vector<Slice> slices;
   for (int l0 = 0; l0 < t; l0 += 8) {
@@ -532,9 +534,11 @@ void SIRSOL(const double* Kp, const double* AP, const double* lambda, const doub
     s.l0 = l0;
     s.t = std::min(8, t - l0);
     s.w = s.t <= 2 ? 2 : s.t <= 4 ? 4 : 8;
-    s.ST = work<double>((size_t)n * s.w);
-    s.YT = work<double>((size_t)n * s.w);
-    s.DEN = work<double>((size_t)n * s.w);
+    const size_t len = (size_t)n * s.w;
+    s.buf = work<double>(3 * len + 8);
+    s.ST = s.buf.data() + (-(uintptr_t)s.buf.data() / sizeof(double) & 7);
+    s.YT = s.ST + len;
+    s.DEN = s.YT + len;
     for (int k = 1; k <= n; ++k)
       for (int c = 0; c < s.w; ++c) {
         const size_t i = (size_t)(k - 1) * s.w + c;
@@ -555,8 +559,8 @@ void SIRSOL(const double* Kp, const double* AP, const double* lambda, const doub
       }
     }
     for (Slice& s : slices)
-      pick(s.t)(Kp, M{Sp + (int64_t)s.l0 * n, n}, M{WKp + (int64_t)s.l0 * n, n}, u + s.l0, v + s.l0, s.ST.data(),
-                s.YT.data(), s.DEN.data(), n);
+      pick(s.t)(Kp, M{Sp + (int64_t)s.l0 * n, n}, M{WKp + (int64_t)s.l0 * n, n}, u + s.l0, v + s.l0, s.ST, s.YT,
+                s.DEN, n);
     if (end_round(r, u, v, t)) return;
   }
   not_converged();
