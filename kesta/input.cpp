@@ -122,6 +122,8 @@ void size_model(Model& m) {
 
   k = 0;
   each_array(m, [&](auto& a, uint64_t, uint64_t) { grab(a, bytes[k++]); });
+  // The two q x q arrays and the packed A-inverse that CHOLPK factors.
+  for (Array<double>* a : {&m.LINVA, &m.SIRMAT, &m.RINVPK}) page_size_hint(*a, true);
 }
 
 void read_trait_data(Model& m) {

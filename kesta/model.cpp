@@ -22,3 +22,12 @@ void clear_array(Array<double>& a) {
     std::memset(begin, 0, static_cast<size_t>(end - begin));
   }
 }
+
+void page_size_hint(Array<double>& a, bool huge) {
+  constexpr uintptr_t HUGE = uintptr_t(2) << 20;
+  const uintptr_t begin = reinterpret_cast<uintptr_t>(a.data());
+  const uintptr_t lo = (begin + HUGE - 1) / HUGE * HUGE;
+  const uintptr_t hi = (begin + a.size() * sizeof(double)) / HUGE * HUGE;
+  if (a.empty() || lo >= hi) return;
+  madvise(reinterpret_cast<void*>(lo), hi - lo, huge ? MADV_HUGEPAGE : MADV_NOHUGEPAGE);
+}

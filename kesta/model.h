@@ -51,6 +51,15 @@ using Array = std::vector<T, ZeroAlloc<T>>;
 // program's peak memory. The bytes at either end are cleared by hand.
 void clear_array(Array<double>& a);
 
+// Asks the system to back the whole 2 MB stretches of the array with 2 MB
+// pages (huge) or with ordinary pages only (!huge). The kernels walk the
+// large arrays across their columns or packed rows, one page per column
+// with ordinary pages, which costs an address translation miss on nearly
+// every access; an array that is then filled sparsely is better on ordinary
+// pages, where an untouched page costs no memory. A hint only: nothing
+// changes where it is refused.
+void page_size_hint(Array<double>& a, bool huge);
+
 // 1-based view of a vector.
 struct V {
   double* p;

@@ -139,6 +139,29 @@ void apply_stretch_pair(double* ca, double* cb, const double* p0, size_t n, cons
   store8(cb + 24, y3);
 }
 
+// apply_stretch on 32 rows of four columns whose multipliers are all nonzero:
+// every term is taken, so no term needs a test, and each kept value loaded
+// serves four columns; each column's terms as there.
+void apply_stretch_dense4(double* const* c, const double* p0, size_t n, const double* const* e, int bw) {
+  v8 x[4][4];
+  for (int m = 0; m < 4; ++m)
+    for (int r = 0; r < 4; ++r) x[m][r] = load8(c[m] + 8 * r);
+  for (int kk = 0; kk < bw; ++kk) {
+    const double* pk = p0 + static_cast<size_t>(kk) * n;
+    const v8 p0v = load8(pk), p1v = load8(pk + 8), p2v = load8(pk + 16), p3v = load8(pk + 24);
+#pragma GCC unroll 4
+    for (int m = 0; m < 4; ++m) {
+      const v8 ev = splat8(e[m][kk]);
+      x[m][0] = x[m][0] - p0v * ev;
+      x[m][1] = x[m][1] - p1v * ev;
+      x[m][2] = x[m][2] - p2v * ev;
+      x[m][3] = x[m][3] - p3v * ev;
+    }
+  }
+  for (int m = 0; m < 4; ++m)
+    for (int r = 0; r < 4; ++r) store8(c[m] + 8 * r, x[m][r]);
+}
+
 // Whether rows i0..i0+len-1 of col are all unchanged by subtracting signed
 // zeros.
 bool stretch_keeps(const double* col, int len) {
@@ -185,9 +208,11 @@ void invrt_blocked(double* ap, int ld, int n, int b) {
   std::vector<double> kbuf = work<double>(static_cast<size_t>(32) * b);  // a stretch of the kept columns
   std::vector<double> r(b);
   std::vector<char> keeps(b);  // block column's rows above the block unchanged by signed zeros
-  std::vector<int> active, unfinite;
+  std::vector<int> active, unfinite, quads, rest;
   active.reserve(n);
   unfinite.reserve(n);
+  quads.reserve(n);
+  rest.reserve(n);
   std::vector<char> finite(static_cast<size_t>(n) + 1);  // column j's multipliers all finite
   std::vector<Stretch> stretches;
   // Column j's rows 1..good[j] hold only values that a signed zero
@@ -234,19 +259,30 @@ void invrt_blocked(double* ap, int ld, int n, int b) {
     }
 
     // B. Rows K of every other column, step by step: the multipliers.
+    // Columns whose multipliers are all nonzero go to stage C four at a
+    // time; the others, and the last few of those, one or two at a time.
     active.clear();
+    quads.clear();
+    rest.clear();
     for (int j = 1; j <= n; ++j) {
       if (j == k0) {
         j = k1;
         continue;
       }
+      // The columns lie far apart: fetch a later column's rows K meanwhile.
+      if (j + 2 <= n)
+        for (int r = k0; r <= k1; r += 8) __builtin_prefetch(&a(r, j + 2));
       double* e = &mult[static_cast<size_t>(j - 1) * b];
       bool any = false;
       bool fin = true;
+      bool all = true;
       for (int k = k0; k <= k1; ++k) {
         const double ek = a(k, j);
         e[k - k0] = ek;
-        if (ek == 0.0) continue;
+        if (ek == 0.0) {
+          all = false;
+          continue;
+        }
         fin = fin && std::fabs(ek) <= DBL_MAX;
         any = true;
         subtract_multiple(&a(k0, j), &p(k0, k), ek, k - k0);
@@ -254,9 +290,16 @@ void invrt_blocked(double* ap, int ld, int n, int b) {
         a(k, j) = -(ek * r[k - k0]);
       }
       finite[j] = fin;
-      if (any) active.push_back(j);
+      if (any) {
+        active.push_back(j);
+        (all ? quads : rest).push_back(j);
+      }
     }
     if (active.empty()) continue;
+    while (quads.size() % 4) {
+      rest.push_back(quads.back());
+      quads.pop_back();
+    }
 
     // C. The other rows of those columns, in stretches of 32, 8 and 1 rows.
     stretches.clear();
@@ -290,8 +333,8 @@ void invrt_blocked(double* ap, int ld, int n, int b) {
     for (int j : active)
       if (!finite[j]) unfinite.push_back(j);
     for (const Stretch& st : stretches) {
-      const std::vector<int>& cols = st.pzero ? unfinite : active;
-      if (cols.empty()) continue;
+      const std::vector<int>& cols = st.pzero ? unfinite : rest;
+      if (cols.empty() && (st.pzero || quads.empty())) continue;
       // The kept rows of the stretch side by side (column kk at kk len), so
       // that they stay in the first-level cache whatever the order n.
       double* kb = kbuf.data();
@@ -299,6 +342,25 @@ void invrt_blocked(double* ap, int ld, int n, int b) {
         std::memcpy(kb + static_cast<size_t>(kk) * st.len, &kept[static_cast<size_t>(kk) * n + (st.i0 - 1)],
                     st.len * sizeof(double));
       auto e = [&](int j) { return &mult[static_cast<size_t>(j - 1) * b]; };
+      if (!st.pzero && st.len == 32)
+        for (size_t t = 0; t < quads.size(); t += 4) {
+          double* c[4];
+          const double* ec[4];
+          for (int m = 0; m < 4; ++m) {
+            const int j = quads[t + m];
+            c[m] = &a(st.i0, j);
+            ec[m] = e(j);
+            good[j] = std::min(good[j], st.i0 - 1);
+            if (t + 4 + m < quads.size())
+              for (int r = 0; r < 32; r += 8) __builtin_prefetch(&a(st.i0 + r, quads[t + 4 + m]), 1);
+          }
+          apply_stretch_dense4(c, kb, st.len, ec, bw);
+        }
+      else if (!st.pzero)
+        for (int j : quads) {
+          apply_stretch(&a(st.i0, j), kb, st.len, st.len, e(j), bw);
+          good[j] = std::min(good[j], st.i0 - 1);
+        }
       size_t t = 0;
       if (st.len == 32)
         for (; t + 1 < cols.size(); t += 2) {
