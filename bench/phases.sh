@@ -3,7 +3,8 @@
 # literal loops against the fast forms (bench/kernels_bench, which also checks
 # that both give the same bits), the fast time set against this machine's
 # limit (bench/peak): the non-FMA multiply+add peak for the compute-bound
-# phases, the memory bandwidth for the bandwidth-bound ones.
+# phases, the memory bandwidth for the bandwidth-bound ones. The fast times
+# are the best of three runs (kernels_bench --reps 3); the literal ones run once.
 #
 #   usage: bench/phases.sh [--literal] [FAST_BUILD [LITERAL_BUILD]] [N]
 #     FAST_BUILD     default build/: its bench/peak, bench/kernels_bench (and,
@@ -49,7 +50,7 @@ trap 'rm -rf "$work"' EXIT
 echo "phases.sh: measuring this core's limits (bench/peak) ..." >&2
 "$fast/bench/peak" | tee "$work/peak.txt" >&2
 echo "phases.sh: kernels at n = $n, literal and fast (bench/kernels_bench) ..." >&2
-"$fast/bench/kernels_bench" "$n" | tee "$work/kernels.txt" >&2
+"$fast/bench/kernels_bench" --reps 3 "$n" | tee "$work/kernels.txt" >&2
 
 printf '\nKernels at n = %s (one thread; fast build %s)\n\n' "$n" "$fast"
 awk -v n="$n" '
