@@ -65,6 +65,29 @@ void strip_pair(double* ya, double* yb, const double* const* u, const double* ea
   store8(yb + 24, y3);
 }
 
+// strip_pair for four rows whose multipliers are all nonzero: every term is
+// taken, so no term needs a test, and each block value loaded serves four
+// rows; each element its terms in ascending i.
+void strip_dense4(double* const* y, const double* const* u, const double* const* e, int bw) {
+  v8 x[4][4];
+  for (int m = 0; m < 4; ++m)
+    for (int r = 0; r < 4; ++r) x[m][r] = load8(y[m] + 8 * r);
+  for (int i = 0; i < bw; ++i) {
+    const double* ui = u[i];
+    const v8 u0 = load8(ui), u1 = load8(ui + 8), u2 = load8(ui + 16), u3 = load8(ui + 24);
+#pragma GCC unroll 4
+    for (int m = 0; m < 4; ++m) {
+      const v8 ev = splat8(e[m][i]);
+      x[m][0] = x[m][0] - u0 * ev;
+      x[m][1] = x[m][1] - u1 * ev;
+      x[m][2] = x[m][2] - u2 * ev;
+      x[m][3] = x[m][3] - u3 * ev;
+    }
+  }
+  for (int m = 0; m < 4; ++m)
+    for (int r = 0; r < 4; ++r) store8(y[m] + 8 * r, x[m][r]);
+}
+
 }  // namespace
 
 void cholpk_blocked(double* ap, int n, int b) {
@@ -76,10 +99,16 @@ void cholpk_blocked(double* ap, int n, int b) {
   auto A = [ap, nn](int64_t r, int64_t c) -> double& { return ap[(r - 1) * (2 * nn - r) / 2 + c - 1]; };
   // Row j's multipliers U(i,j), i in the block, at (j-1) b.
   std::vector<double> mult = work<double>(static_cast<size_t>(n) * b);
-  std::vector<int> active;
+  // The rows below the block with a nonzero multiplier; those whose
+  // multipliers are all nonzero (dense) and the others (sparse) apart.
+  std::vector<int> active, dense, sparse;
   active.reserve(n);
+  dense.reserve(n);
+  sparse.reserve(n);
   std::vector<const double*> urow(b);  // the block's rows at the strip's first column
   std::vector<double> ubuf = work<double>(static_cast<size_t>(b) * S);
+  std::vector<int> rest_rows;
+  rest_rows.reserve(n);
 
   for (int i0 = 1; i0 <= n; i0 += b) {
     const int i1 = std::min(n, i0 + b - 1);
@@ -96,15 +125,23 @@ void cholpk_blocked(double* ap, int n, int b) {
     }
     // The rows below: their multipliers, then the updates strip by strip.
     active.clear();
+    dense.clear();
+    sparse.clear();
     for (int j = i1 + 1; j <= n; ++j) {
       double* e = &mult[static_cast<size_t>(j - 1) * b];
-      bool any = false;
+      bool any = false, all = true;
       for (int i = i0; i <= i1; ++i) {
         e[i - i0] = A(i, j);
         any = any || e[i - i0] != 0.0;
+        all = all && e[i - i0] != 0.0;
       }
-      if (any) active.push_back(j);
+      if (any) {
+        active.push_back(j);
+        (all ? dense : sparse).push_back(j);
+      }
     }
+    auto em = [&](int j) { return &mult[static_cast<size_t>(j - 1) * b]; };
+    size_t na = 0, nd = 0, ns = 0;  // active, dense and sparse rows left of the strip
     for (int k0 = i1 + 1; k0 <= n; k0 += S) {
       const int k1 = std::min(n, k0 + S - 1);
       const bool full = k1 - k0 + 1 == S;
@@ -119,26 +156,49 @@ void cholpk_blocked(double* ap, int n, int b) {
       }
       // The rows lie far apart in the packed triangle: a later row's strip
       // is fetched while one is being updated.
-      auto fetch = [&](size_t t) {
-        if (t < active.size() && active[t] < k0)
-          for (int r = 0; r < S; r += 8) __builtin_prefetch(&A(active[t], k0 + r), 1);
+      auto fetch = [&](const std::vector<int>& rows, size_t t) {
+        if (t < rows.size() && rows[t] < k0)
+          for (int r = 0; r < S; r += 8) __builtin_prefetch(&A(rows[t], k0 + r), 1);
       };
-      size_t t = 0;
-      // Rows wholly to the left of the strip, two at a time, so that each
-      // block value loaded serves both.
-      if (full)
-        for (; t + 1 < active.size() && active[t + 1] < k0; t += 2) {
-          fetch(t + 2);
-          fetch(t + 3);
-          strip_pair(&A(active[t], k0), &A(active[t + 1], k0), urow.data(),
-                     &mult[static_cast<size_t>(active[t] - 1) * b], &mult[static_cast<size_t>(active[t + 1] - 1) * b],
+      while (na < active.size() && active[na] < k0) ++na;
+      while (nd < dense.size() && dense[nd] < k0) ++nd;
+      while (ns < sparse.size() && sparse[ns] < k0) ++ns;
+      // The rows wholly to the left of the strip: the dense ones four at a
+      // time, the sparse ones two at a time, so that each block value loaded
+      // serves them all; the rest one by one below.
+      size_t t = 0, td = 0, ts = 0;
+      if (full) {
+        for (; td + 4 <= nd; td += 4) {
+          double* y[4];
+          const double* e[4];
+          for (int m = 0; m < 4; ++m) {
+            fetch(dense, td + 4 + m);
+            y[m] = &A(dense[td + m], k0);
+            e[m] = em(dense[td + m]);
+          }
+          strip_dense4(y, urow.data(), e, i1 - i0 + 1);
+        }
+        for (; ts + 2 <= ns; ts += 2) {
+          fetch(sparse, ts + 2);
+          fetch(sparse, ts + 3);
+          strip_pair(&A(sparse[ts], k0), &A(sparse[ts + 1], k0), urow.data(), em(sparse[ts]), em(sparse[ts + 1]),
                      i1 - i0 + 1);
         }
-      for (; t < active.size(); ++t) {
-        const int j = active[t];
-        if (j > k1) break;
-        fetch(t + 2);
-        const double* e = &mult[static_cast<size_t>(j - 1) * b];
+      }
+      // The rows left over, then those whose own diagonal falls in the strip.
+      std::vector<int>& rest = rest_rows;
+      rest.clear();
+      if (full) {
+        rest.insert(rest.end(), dense.begin() + td, dense.begin() + nd);
+        rest.insert(rest.end(), sparse.begin() + ts, sparse.begin() + ns);
+      } else {
+        rest.insert(rest.end(), active.begin(), active.begin() + na);
+      }
+      for (size_t u = na; u < active.size() && active[u] <= k1; ++u) rest.push_back(active[u]);
+      for (; t < rest.size(); ++t) {
+        const int j = rest[t];
+        fetch(rest, t + 2);
+        const double* e = em(j);
         const int kf = std::max(j, k0);
         double* y = &A(j, kf);
         if (kf == k0 && full) {
