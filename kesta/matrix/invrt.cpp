@@ -162,6 +162,67 @@ void apply_stretch_dense4(double* const* c, const double* p0, size_t n, const do
     for (int r = 0; r < 4; ++r) store8(c[m] + 8 * r, x[m][r]);
 }
 
+// The block's steps on LEN rows (32, 8 or 1) below it, with the multipliers
+// E and the reciprocal pivots r that the steps had on the block's rows:
+// column j's rows at a + j ld, its kept rows at p + j n. Row i of column j
+// receives, in the order of the steps, x - x_k E(k,j) from each step k < j,
+// then the scaling x r_j (which is also what the later steps and stage C
+// use as column j), then x - x_j' E(k,j) from each step k > j, an exact
+// zero multiplier passed over: so the columns go in order, each taking the
+// steps before its own and its scaling, and then each the steps after it.
+// The scaled stretches are kept side by side in buf (column kk at kk LEN).
+template <int LEN>
+void steps_below(double* a, size_t ld, double* p, size_t n, const double* E, int b, const double* r, int bw,
+                 double* buf) {
+  constexpr int V = LEN / 8;
+  auto e = [&](int k, int j) { return E[static_cast<size_t>(k) * b + j]; };
+  for (int j = 0; j < bw; ++j) {
+    double* col = a + static_cast<size_t>(j) * ld;
+    double* bj = buf + static_cast<size_t>(j) * LEN;
+    if (j + 2 < bw)
+      for (int q = 0; q < LEN; q += 8) __builtin_prefetch(col + 2 * ld + q, 1);
+    if constexpr (LEN == 1) {
+      double x = *col;
+      for (int k = 0; k < j; ++k)
+        if (e(k, j) != 0.0) x = x - buf[k] * e(k, j);
+      x = x * r[j];
+      *bj = x;
+    } else {
+      v8 x[V];
+      for (int v = 0; v < V; ++v) x[v] = load8(col + 8 * v);
+      for (int k = 0; k < j; ++k) {
+        const double ek = e(k, j);
+        if (ek == 0.0) continue;
+        const v8 ev = splat8(ek);
+        for (int v = 0; v < V; ++v) x[v] = x[v] - load8(buf + static_cast<size_t>(k) * LEN + 8 * v) * ev;
+      }
+      const v8 rv = splat8(r[j]);
+      for (int v = 0; v < V; ++v) store8(bj + 8 * v, x[v] * rv);
+    }
+    std::memcpy(p + static_cast<size_t>(j) * n, bj, LEN * sizeof(double));
+  }
+  for (int j = 0; j < bw; ++j) {
+    double* col = a + static_cast<size_t>(j) * ld;
+    const double* bj = buf + static_cast<size_t>(j) * LEN;
+    if constexpr (LEN == 1) {
+      double x = *bj;
+      for (int k = j + 1; k < bw; ++k)
+        if (e(k, j) != 0.0) x = x - buf[k] * e(k, j);
+      *col = x;
+    } else {
+      v8 x[V];
+      for (int v = 0; v < V; ++v) x[v] = load8(bj + 8 * v);
+      for (int k = j + 1; k < bw; ++k) {
+        const double ek = e(k, j);
+        if (ek == 0.0) continue;
+        const v8 ev = splat8(ek);
+        for (int v = 0; v < V; ++v) x[v] = x[v] - load8(buf + static_cast<size_t>(k) * LEN + 8 * v) * ev;
+      }
+      for (int v = 0; v < V; ++v) store8(col + 8 * v, x[v]);
+    }
+  }
+}
+
 // Whether rows i0..i0+len-1 of col are all unchanged by subtracting signed
 // zeros.
 bool stretch_keeps(const double* col, int len) {
@@ -207,6 +268,8 @@ void invrt_blocked(double* ap, int ld, int n, int b) {
   std::vector<double> mult = work<double>(static_cast<size_t>(n) * b);  // column j's multipliers at (j-1) b
   std::vector<double> kbuf = work<double>(static_cast<size_t>(32) * b);  // a stretch of the kept columns
   std::vector<double> r(b);
+  std::vector<double> E = work<double>(static_cast<size_t>(b) * b);     // step k's multiplier of column j at (k-k0) b + j-k0
+  std::vector<double> sbuf = work<double>(static_cast<size_t>(32) * b);  // a stretch of the block's kept columns
   std::vector<char> keeps(b);  // block column's rows above the block unchanged by signed zeros
   std::vector<int> active, unfinite, quads, rest;
   active.reserve(n);
@@ -225,11 +288,13 @@ void invrt_blocked(double* ap, int ld, int n, int b) {
     const int bw = k1 - k0 + 1;
     auto p = [&](int i, int k) -> double& { return kept[static_cast<size_t>(k - k0) * n + (i - 1)]; };
 
-    // A. The block's steps on its own columns. On the rows above the block
-    // a step changes nothing where column k is exactly zero there (as in a
-    // lower triangular matrix), its multiplier is finite and column j holds
-    // only values that a signed zero subtracted leaves as they are: those
-    // rows are passed over while that holds.
+    // A. The block's steps on its own columns: first on rows 1..k1, step
+    // by step, which gives each step's multipliers E(k,j) (column j's row k
+    // when step k comes); then on the rows below, stretch by stretch. On the
+    // rows above the block a step changes nothing where column k is exactly
+    // zero there (as in a lower triangular matrix), its multiplier is finite
+    // and column j holds only values that a signed zero subtracted leaves as
+    // they are: those rows are passed over while that holds.
     const int above = k0 - 1;
     for (int j = k0; j <= k1; ++j) {
       good[j] = 0;
@@ -239,13 +304,14 @@ void invrt_blocked(double* ap, int ld, int n, int b) {
       if (std::fabs(a(k, k)) < INVRT_TINY) invrt_pivot_stop();
       const double rk = 1.0 / a(k, k);
       r[k - k0] = rk;
-      for (int i = 1; i <= n; ++i) a(i, k) = a(i, k) * rk;
+      for (int i = 1; i <= k1; ++i) a(i, k) = a(i, k) * rk;
       a(k, k) = rk;
-      std::memcpy(&p(1, k), &a(1, k), n * sizeof(double));
+      std::memcpy(&p(1, k), &a(1, k), k1 * sizeof(double));
       const bool zero_above = rows_zero(&a(1, k), above);
       for (int j = k0; j <= k1; ++j) {
         if (j == k) continue;
         const double e = a(k, j);
+        E[static_cast<size_t>(k - k0) * b + (j - k0)] = e;
         if (e == 0.0) continue;
         if (zero_above && keeps[j - k0] && std::fabs(e) <= DBL_MAX) {
           subtract_multiple(&a(k0, j), &a(k0, k), e, k - k0);
@@ -253,9 +319,15 @@ void invrt_blocked(double* ap, int ld, int n, int b) {
           subtract_multiple(&a(1, j), &a(1, k), e, k - 1);
           keeps[j - k0] = false;
         }
-        subtract_multiple(&a(k + 1, j), &a(k + 1, k), e, n - k);
+        subtract_multiple(&a(k + 1, j), &a(k + 1, k), e, k1 - k);
         a(k, j) = -(e * rk);
       }
+    }
+    {
+      int i = k1 + 1;
+      for (; i + 31 <= n; i += 32) steps_below<32>(&a(i, k0), ld, &p(i, k0), n, E.data(), b, r.data(), bw, sbuf.data());
+      for (; i + 7 <= n; i += 8) steps_below<8>(&a(i, k0), ld, &p(i, k0), n, E.data(), b, r.data(), bw, sbuf.data());
+      for (; i <= n; ++i) steps_below<1>(&a(i, k0), ld, &p(i, k0), n, E.data(), b, r.data(), bw, sbuf.data());
     }
 
     // B. Rows K of every other column, step by step: the multipliers.
