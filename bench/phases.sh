@@ -104,7 +104,10 @@ Work counted (from the literal loop nests; exact sums, leading terms shown):
               limit: the in-place update bandwidth ("update": read + write back); below l of about
               2900 the triangle fits in the 32 MiB L3 cache, so the rate can pass the memory limit;
               its arithmetic, 4n^3/3 flops, runs at $red
-  SIRSOL      8 n^2 bytes a round: K read once (its arithmetic 2 t n^2 a round); limit: read bandwidth
+  SIRSOL      8 n^2 bytes a round: K read once (its arithmetic 2 t n^2 a round); limit: read bandwidth;
+              a second floor: each sire's sum over the rows below its own (n^2/2 terms a round) can
+              only start when the sire before is done, so a round takes at least n^2/2 addition
+              latencies (at 3 cycles and about 3.6 GHz, 0.0066 s a round at n = 4000)
 Limits from bench/peak: mul+add = 8-lane multiplies and additions in equal numbers, no FMA;
 bandwidths over $(( 3 * 256 )) MiB of arrays. EIGVEC's literal form has no stages of its own: it is
 timed whole and the fast form stage by stage; "bits" compares every output array (d and z for EIGVEC;
