@@ -107,8 +107,8 @@ void cholpk_blocked(double* ap, int n, int b) {
   sparse.reserve(n);
   std::vector<const double*> urow(b);  // the block's rows at the strip's first column
   std::vector<double> ubuf = work<double>(static_cast<size_t>(b) * S);
-  std::vector<int> rest_rows;
-  rest_rows.reserve(n);
+  std::vector<int> rest;  // the rows of a strip taken one by one
+  rest.reserve(n);
 
   for (int i0 = 1; i0 <= n; i0 += b) {
     const int i1 = std::min(n, i0 + b - 1);
@@ -166,7 +166,7 @@ void cholpk_blocked(double* ap, int n, int b) {
       // The rows wholly to the left of the strip: the dense ones four at a
       // time, the sparse ones two at a time, so that each block value loaded
       // serves them all; the rest one by one below.
-      size_t t = 0, td = 0, ts = 0;
+      size_t td = 0, ts = 0;
       if (full) {
         for (; td + 4 <= nd; td += 4) {
           double* y[4];
@@ -186,7 +186,6 @@ void cholpk_blocked(double* ap, int n, int b) {
         }
       }
       // The rows left over, then those whose own diagonal falls in the strip.
-      std::vector<int>& rest = rest_rows;
       rest.clear();
       if (full) {
         rest.insert(rest.end(), dense.begin() + td, dense.begin() + nd);
@@ -195,7 +194,7 @@ void cholpk_blocked(double* ap, int n, int b) {
         rest.insert(rest.end(), active.begin(), active.begin() + na);
       }
       for (size_t u = na; u < active.size() && active[u] <= k1; ++u) rest.push_back(active[u]);
-      for (; t < rest.size(); ++t) {
+      for (size_t t = 0; t < rest.size(); ++t) {
         const int j = rest[t];
         fetch(rest, t + 2);
         const double* e = em(j);
