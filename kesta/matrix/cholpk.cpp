@@ -65,29 +65,6 @@ void strip_pair(double* ya, double* yb, const double* const* u, const double* ea
   store8(yb + 24, y3);
 }
 
-// strip_pair for four rows whose multipliers are all nonzero: every term is
-// taken, so no term needs a test, and each block value loaded serves four
-// rows; each element its terms in ascending i.
-void strip_dense4(double* const* y, const double* const* u, const double* const* e, int bw) {
-  v8 x[4][4];
-  for (int m = 0; m < 4; ++m)
-    for (int r = 0; r < 4; ++r) x[m][r] = load8(y[m] + 8 * r);
-  for (int i = 0; i < bw; ++i) {
-    const double* ui = u[i];
-    const v8 u0 = load8(ui), u1 = load8(ui + 8), u2 = load8(ui + 16), u3 = load8(ui + 24);
-#pragma GCC unroll 4
-    for (int m = 0; m < 4; ++m) {
-      const v8 ev = splat8(e[m][i]);
-      x[m][0] = x[m][0] - u0 * ev;
-      x[m][1] = x[m][1] - u1 * ev;
-      x[m][2] = x[m][2] - u2 * ev;
-      x[m][3] = x[m][3] - u3 * ev;
-    }
-  }
-  for (int m = 0; m < 4; ++m)
-    for (int r = 0; r < 4; ++r) store8(y[m] + 8 * r, x[m][r]);
-}
-
 }  // namespace
 
 void cholpk_blocked(double* ap, int n, int b) {
@@ -176,7 +153,7 @@ void cholpk_blocked(double* ap, int n, int b) {
             y[m] = &A(dense[td + m], k0);
             e[m] = em(dense[td + m]);
           }
-          strip_dense4(y, urow.data(), e, i1 - i0 + 1);
+          subtract_products4x32(y, ubuf.data(), S, e, i1 - i0 + 1);
         }
         for (; ts + 2 <= ns; ts += 2) {
           fetch(sparse, ts + 2);

@@ -139,29 +139,6 @@ void apply_stretch_pair(double* ca, double* cb, const double* p0, size_t n, cons
   store8(cb + 24, y3);
 }
 
-// apply_stretch on 32 rows of four columns whose multipliers are all nonzero:
-// every term is taken, so no term needs a test, and each kept value loaded
-// serves four columns; each column's terms as there.
-void apply_stretch_dense4(double* const* c, const double* p0, size_t n, const double* const* e, int bw) {
-  v8 x[4][4];
-  for (int m = 0; m < 4; ++m)
-    for (int r = 0; r < 4; ++r) x[m][r] = load8(c[m] + 8 * r);
-  for (int kk = 0; kk < bw; ++kk) {
-    const double* pk = p0 + static_cast<size_t>(kk) * n;
-    const v8 p0v = load8(pk), p1v = load8(pk + 8), p2v = load8(pk + 16), p3v = load8(pk + 24);
-#pragma GCC unroll 4
-    for (int m = 0; m < 4; ++m) {
-      const v8 ev = splat8(e[m][kk]);
-      x[m][0] = x[m][0] - p0v * ev;
-      x[m][1] = x[m][1] - p1v * ev;
-      x[m][2] = x[m][2] - p2v * ev;
-      x[m][3] = x[m][3] - p3v * ev;
-    }
-  }
-  for (int m = 0; m < 4; ++m)
-    for (int r = 0; r < 4; ++r) store8(c[m] + 8 * r, x[m][r]);
-}
-
 // The block's steps on LEN rows (32, 8 or 1) below it, with the multipliers
 // E and the reciprocal pivots r that the steps had on the block's rows:
 // column j's rows at a + j ld, its kept rows at p + j n. Row i of column j
@@ -426,7 +403,7 @@ void invrt_blocked(double* ap, int ld, int n, int b) {
             if (t + 4 + m < quads.size())
               for (int r = 0; r < 32; r += 8) __builtin_prefetch(&a(st.i0 + r, quads[t + 4 + m]), 1);
           }
-          apply_stretch_dense4(c, kb, st.len, ec, bw);
+          subtract_products4x32(c, kb, st.len, ec, bw);
         }
       else if (!st.pzero)
         for (int j : quads) {

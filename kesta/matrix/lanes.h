@@ -29,6 +29,31 @@ inline void subtract_multiple(double* y, const double* x, double e, int64_t coun
   for (; i < count; ++i) y[i] = y[i] - x[i] * e;
 }
 
+// Four stretches of 32 values y[m]: element r of y[m] takes
+// y - u_i(r) e[m][i] for i = 0..count-1 in ascending order, u_i the 32 values
+// at u + i stride. Every term is taken (the callers' multipliers are all
+// nonzero), so no term needs a test, and each u_i loaded serves all four.
+inline void subtract_products4x32(double* const* y, const double* u, size_t stride, const double* const* e,
+                                  int count) {
+  v8 x[4][4];
+  for (int m = 0; m < 4; ++m)
+    for (int r = 0; r < 4; ++r) x[m][r] = load8(y[m] + 8 * r);
+  for (int i = 0; i < count; ++i) {
+    const double* ui = u + static_cast<size_t>(i) * stride;
+    const v8 u0 = load8(ui), u1 = load8(ui + 8), u2 = load8(ui + 16), u3 = load8(ui + 24);
+#pragma GCC unroll 4
+    for (int m = 0; m < 4; ++m) {
+      const v8 ev = splat8(e[m][i]);
+      x[m][0] = x[m][0] - u0 * ev;
+      x[m][1] = x[m][1] - u1 * ev;
+      x[m][2] = x[m][2] - u2 * ev;
+      x[m][3] = x[m][3] - u3 * ev;
+    }
+  }
+  for (int m = 0; m < 4; ++m)
+    for (int r = 0; r < 4; ++r) store8(y[m] + 8 * r, x[m][r]);
+}
+
 // q(i) = y(i) / u for i = 0..count-1, one division each (q may be y).
 inline void divide(double* q, const double* y, double u, int64_t count) {
   int64_t i = 0;
