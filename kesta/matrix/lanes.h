@@ -21,6 +21,27 @@ inline v8 load8(const double* p) {
 inline void store8(double* p, v8 v) { std::memcpy(p, &v, sizeof v); }
 inline v8 splat8(double x) { return v8{x, x, x, x, x, x, x, x}; }
 
+// Transposes the 8 x 8 block t0..t7 (element c of t_r becomes element r of
+// t_c); values are only moved, never changed.
+inline void transpose8(v8& t0, v8& t1, v8& t2, v8& t3, v8& t4, v8& t5, v8& t6, v8& t7) {
+  typedef long long idx __attribute__((vector_size(64)));
+  const idx lo = {0, 8, 2, 10, 4, 12, 6, 14}, hi = {1, 9, 3, 11, 5, 13, 7, 15};
+  const idx lo2 = {0, 1, 8, 9, 4, 5, 12, 13}, hi2 = {2, 3, 10, 11, 6, 7, 14, 15};
+  const idx lo4 = {0, 1, 2, 3, 8, 9, 10, 11}, hi4 = {4, 5, 6, 7, 12, 13, 14, 15};
+  const v8 b0 = __builtin_shuffle(t0, t1, lo), b1 = __builtin_shuffle(t0, t1, hi);
+  const v8 b2 = __builtin_shuffle(t2, t3, lo), b3 = __builtin_shuffle(t2, t3, hi);
+  const v8 b4 = __builtin_shuffle(t4, t5, lo), b5 = __builtin_shuffle(t4, t5, hi);
+  const v8 b6 = __builtin_shuffle(t6, t7, lo), b7 = __builtin_shuffle(t6, t7, hi);
+  const v8 c0 = __builtin_shuffle(b0, b2, lo2), c2 = __builtin_shuffle(b0, b2, hi2);
+  const v8 c1 = __builtin_shuffle(b1, b3, lo2), c3 = __builtin_shuffle(b1, b3, hi2);
+  const v8 c4 = __builtin_shuffle(b4, b6, lo2), c6 = __builtin_shuffle(b4, b6, hi2);
+  const v8 c5 = __builtin_shuffle(b5, b7, lo2), c7 = __builtin_shuffle(b5, b7, hi2);
+  t0 = __builtin_shuffle(c0, c4, lo4), t4 = __builtin_shuffle(c0, c4, hi4);
+  t1 = __builtin_shuffle(c1, c5, lo4), t5 = __builtin_shuffle(c1, c5, hi4);
+  t2 = __builtin_shuffle(c2, c6, lo4), t6 = __builtin_shuffle(c2, c6, hi4);
+  t3 = __builtin_shuffle(c3, c7, lo4), t7 = __builtin_shuffle(c3, c7, hi4);
+}
+
 // y(i) = y(i) - x(i) e for i = 0..count-1.
 inline void subtract_multiple(double* y, const double* x, double e, int64_t count) {
   int64_t i = 0;
