@@ -167,10 +167,6 @@ inline void st(double* p, V v) {
   std::memcpy(p, &v, sizeof v);
 }
 
-// One slice of T traits (1..8), its columns of S and WK seen through S and
-// WK, u and v pointing at its first trait. ST, YT and DEN are trait-major
-// copies padded to W lanes, row k at (k-1)W: S (kept equal to S, padding 0),
-// Y (padding 0) and the denominators lambda(l) DG(k) + K(k,k) (padding 1).
 // Prefetch distances in rows: the tail's stream, the tiles' columns.
 constexpr int PF = 256, PFT = 64;
 
