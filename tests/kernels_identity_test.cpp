@@ -35,6 +35,7 @@
 #include "kesta/sirsol.h"
 #include "records/records.h"
 #include "support/run.h"
+#include "support/sirsol_both.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define IDENTITY_SLOW_BUILD 1
@@ -506,30 +507,7 @@ std::string sirsol_differences(Kind kind, Reach reach) {
   const pid_t pid = fork();
   if (pid == 0) {
     close(rep[0]);
-    FILE* tmp = tmpfile();
-    const int out = fileno(tmp);
     RUNSTART("kesta");
-    auto report = [&](const std::string& s) {
-      const std::string line = s + "\n";
-      if (write(rep[1], line.data(), line.size()) < 0) _exit(3);
-    };
-    // The listing of one call: standard output goes to the scratch file
-    // meanwhile (the listing writes each line at once).
-    auto listing = [&](const std::function<void()>& f) {
-      if (ftruncate(out, 0) != 0) _exit(3);
-      lseek(out, 0, SEEK_SET);
-      const int saved = dup(1);
-      dup2(out, 1);
-      f();
-      dup2(saved, 1);
-      close(saved);
-      std::string s;
-      char b[4096];
-      ssize_t k;
-      lseek(out, 0, SEEK_SET);
-      while ((k = read(out, b, sizeof b)) > 0) s.append(b, static_cast<size_t>(k));
-      return s;
-    };
     for (int n : orders(reach)) {
       // A non-finite system never converges: 2000 rounds, small orders only.
       if (kind == Kind::NonFinite && n > 16) break;
@@ -537,36 +515,8 @@ std::string sirsol_differences(Kind kind, Reach reach) {
       const std::string where = "n=" + std::to_string(n) + " t=" + std::to_string(s.t) +
                                 " seed=" + std::to_string(seed_of(kind, n, 2));
       snprintf(current, 256, "%s", where.c_str());
-      struct Out {
-        std::vector<double> S, WK, DG, u, v;
-        std::string listing;
-      } o[2];
-      for (int fast = 0; fast < 2; ++fast) {
-        Out& r = o[fast];
-        r.S = s.S0;
-        r.WK.assign(s.S0.size(), 7.0);
-        r.DG.assign(n, 7.0);
-        r.u.assign(s.t, 7.0);
-        r.v.assign(s.t, 7.0);
-        r.listing = listing([&] {
-          (fast ? SIRSOL : SIRSOL_literal)(s.K.data(), s.AP.data(), s.lambda.data(), s.Y.data(), r.S.data(),
-                                           r.WK.data(), r.DG.data(), r.u.data(), r.v.data(), n, s.t);
-        });
-      }
-      if (o[0].listing != o[1].listing) report(where + " listing differs:\n" + o[0].listing + "---\n" + o[1].listing);
-      const char* names[] = {"S", "WK", "DG", "u", "v"};
-      const std::vector<double>* lit[] = {&o[0].S, &o[0].WK, &o[0].DG, &o[0].u, &o[0].v};
-      const std::vector<double>* fst[] = {&o[1].S, &o[1].WK, &o[1].DG, &o[1].u, &o[1].v};
-      for (int k = 0; k < 5; ++k)
-        for (size_t i = 0; i < lit[k]->size(); ++i)
-          if (!(std::isnan((*lit[k])[i]) && std::isnan((*fst[k])[i])) &&
-              std::memcmp(&(*lit[k])[i], &(*fst[k])[i], sizeof(double)) != 0) {
-            char b[160];
-            snprintf(b, sizeof b, " %s: first difference at [%zu]: literal %a, fast %a", names[k], i, (*lit[k])[i],
-                     (*fst[k])[i]);
-            report(where + b);
-            break;
-          }
+      const std::string text = sirsol_both_ways(s.K, s.AP, s.lambda, s.Y, s.S0, n, s.t, where);
+      if (!text.empty() && write(rep[1], text.data(), text.size()) < 0) _exit(3);
     }
     close(rep[1]);
     _exit(0);

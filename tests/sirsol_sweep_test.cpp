@@ -18,6 +18,7 @@
 #include "kesta/phases.h"
 #include "kesta/sirsol.h"
 #include "records/records.h"
+#include "support/sirsol_both.h"
 
 namespace {
 
@@ -64,9 +65,6 @@ System make_system(const Case& c) {
   return s;
 }
 
-// Equal bits, or both NaN (the payload of a NaN is not the programs' concern).
-bool same(double a, double b) { return (std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0; }
-
 // Runs both forms in a child process (the solver writes the listing, which
 // needs the run started) and returns the differences found.
 std::string differences(const Case& c) {
@@ -78,43 +76,7 @@ std::string differences(const Case& c) {
   if (pid == 0) {
     close(rep[0]);
     RUNSTART("kesta");
-    struct Out {
-      std::vector<double> S, WK, DG, u, v;
-      std::string listing;
-    } o[2];
-    for (int fast = 0; fast < 2; ++fast) {
-      Out& r = o[fast];
-      r.S = s.S0;
-      r.WK.assign(s.S0.size(), 7.0);
-      r.DG.assign(c.n, 7.0);
-      r.u.assign(c.t, 7.0);
-      r.v.assign(c.t, 7.0);
-      FILE* tmp = tmpfile();
-      const int saved = dup(1);
-      dup2(fileno(tmp), 1);
-      (fast ? SIRSOL : SIRSOL_literal)(s.K.data(), s.AP.data(), s.lambda.data(), s.Y.data(), r.S.data(),
-                                       r.WK.data(), r.DG.data(), r.u.data(), r.v.data(), c.n, c.t);
-      dup2(saved, 1);
-      close(saved);
-      rewind(tmp);
-      char b[4096];
-      for (size_t k; (k = fread(b, 1, sizeof b, tmp)) > 0;) r.listing.append(b, k);
-      fclose(tmp);
-    }
-    std::string text;
-    if (o[0].listing != o[1].listing) text += "listing differs:\n" + o[0].listing + "---\n" + o[1].listing;
-    const char* names[] = {"S", "WK", "DG", "u", "v"};
-    const std::vector<double>* lit[] = {&o[0].S, &o[0].WK, &o[0].DG, &o[0].u, &o[0].v};
-    const std::vector<double>* fst[] = {&o[1].S, &o[1].WK, &o[1].DG, &o[1].u, &o[1].v};
-    for (int k = 0; k < 5; ++k)
-      for (size_t i = 0; i < lit[k]->size(); ++i)
-        if (!same((*lit[k])[i], (*fst[k])[i])) {
-          char b[160];
-          snprintf(b, sizeof b, "%s: first difference at [%zu]: literal %a, fast %a\n", names[k], i, (*lit[k])[i],
-                   (*fst[k])[i]);
-          text += b;
-          break;
-        }
+    const std::string text = sirsol_both_ways(s.K, s.AP, s.lambda, s.Y, s.S0, c.n, c.t);
     if (write(rep[1], text.data(), text.size()) < 0) _exit(3);
     close(rep[1]);
     _exit(0);
