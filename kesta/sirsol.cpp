@@ -274,11 +274,10 @@ __attribute__((noinline)) typename Vec<lanes_of<T>()>::d chain(typename Vec<lane
   // i of the tile beside term i of the chain, so that neither waits for the
   // other; tiles due beyond that (late in the sweep, where the tails are
   // short) follow it whole.
-  auto terms = [&](int i0) __attribute__((always_inline)) {
+  auto fetch = [&]() __attribute__((always_inline)) {
     pf(k + PF);
     pf_next();
     pf_next();
-    (void)i0;
   };
   auto term = [&](int i) __attribute__((always_inline)) {
     a = ld<V>(ST + (int64_t)(k - 1 + i) * W) * kj[k - 1 + i] + a;
@@ -288,7 +287,7 @@ __attribute__((noinline)) typename Vec<lanes_of<T>()>::d chain(typename Vec<lane
     const int64_t need = due ? (x.chunks - x.err + x.ntile - 1) / x.ntile : left + 1;
     const int64_t plain = std::min(left, need - 1);
     for (int64_t i = 0; i < plain; ++i, k += 8) {
-      terms(0);
+      fetch();
       term(0);
       term(1);
       term(2);
@@ -305,7 +304,7 @@ __attribute__((noinline)) typename Vec<lanes_of<T>()>::d chain(typename Vec<lane
     v8 r0, r1, r2, r3, r4, r5, r6, r7;
     tile_rows(x.col, x.kt, kmax, r0, r1, r2, r3, r4, r5, r6, r7);
     const double* s = ST + (int64_t)(x.kt - 1) * W;
-    terms(0);
+    fetch();
     term(0);
     tile_row<T>(acc, r0, s + 0 * W);
     term(1);
