@@ -3,8 +3,10 @@
 // independent chains), and memory bandwidth over arrays far larger than the
 // caches: read (one array summed), update (one array read and written back
 // in place, the reduction's pattern), copy and triad (a = b + s c; counted as
-// 24 bytes an element, as is usual, though the store also reads a first). Prints one "name value unit" line per
-// measurement, the best of several repetitions; bench/phases.sh reads them.
+// 24 bytes an element, as is usual, though the store also reads a first); and
+// the latency of one addition in a chain of dependent ones. Prints one
+// "name value unit" line per measurement, the best of several repetitions;
+// bench/phases.sh reads them.
 //
 //   peak [--mb M]     M: megabytes per bandwidth array (default 256)
 #include <algorithm>
@@ -51,6 +53,21 @@ double flops(long steps) {
   return static_cast<double>(steps) * CHAINS * 8 / t;
 }
 
+// One chain of dependent additions: seconds per addition, the latency that
+// bounds a sum taken term by term (the sire solver's critical path).
+double add_latency(long steps) {
+  double x = one;
+  const double a = zero;
+  const double t0 = now();
+  for (long s = 0; s < steps; ++s) {
+    x = x + a;
+    asm volatile("" : "+x"(x));
+  }
+  const double t = now() - t0;
+  if (x == 12345.678) std::puts("");
+  return t / static_cast<double>(steps);
+}
+
 template <class F>
 double best(int reps, F f) {
   double b = 0;
@@ -69,6 +86,7 @@ int main(int argc, char** argv) {
   std::printf("mul %.2f GFLOP/s\n", best(5, [&] { return flops<0>(steps); }) / 1e9);
   std::printf("add %.2f GFLOP/s\n", best(5, [&] { return flops<1>(steps); }) / 1e9);
   std::printf("mul+add %.2f GFLOP/s\n", best(5, [&] { return flops<2>(steps); }) / 1e9);
+  std::printf("add-latency %.4f ns\n", 1e9 / best(5, [&] { return 1 / add_latency(steps); }));
 
   const size_t n = mb * (1u << 20) / sizeof(double);
   std::vector<double> a(n, 1.0), b(n, 2.0), c(n, 3.0);

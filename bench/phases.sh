@@ -77,6 +77,12 @@ awk -v n="$n" '
     }
     bits = $6 == "-" ? "" : $6
     printf "%-32s %10s %9.3f %7s  %-14s %-18s %6s  %s\n", label, lit, $4, $5, rate, limit, frac, bits
+    if (k == "SIRSOL" && ("add-latency" in lim)) {
+      # the second floor: n(n-1)/2 tail terms a round, one addition latency each
+      floor = note[2] * $2 * ($2 - 1) / 2 * lim["add-latency"] * 1e-9
+      printf "%-32s %10s %9s %7s  %-14s %-18s %6s\n", "  its floor: chained additions", "", "", "", "",
+             sprintf("%.3f s", floor), sprintf("%.0f%%", 100 * floor / $4)
+    }
     if ($6 == "DIFFER") differ = 1
   }
   BEGIN {
@@ -105,9 +111,10 @@ Work counted (from the literal loop nests; exact sums, leading terms shown):
               2900 the triangle fits in the 32 MiB L3 cache, so the rate can pass the memory limit;
               its arithmetic, 4n^3/3 flops, runs at $red
   SIRSOL      8 n^2 bytes a round: K read once (its arithmetic 2 t n^2 a round); limit: read bandwidth;
-              a second floor: each sire's sum over the rows below its own (n^2/2 terms a round) can
-              only start when the sire before is done, so a round takes at least n^2/2 addition
-              latencies (at 3 cycles and about 3.6 GHz, 0.0066 s a round at n = 4000)
+              a second floor: each sire's sum over the rows below its own (n(n-1)/2 terms a round) can
+              only start when the sire before is done, so a round takes at least n(n-1)/2 addition
+              latencies ("add-latency" of bench/peak); the row below SIRSOL gives that time for all
+              the rounds and its share of the fast time
 Limits from bench/peak: mul+add = 8-lane multiplies and additions in equal numbers, no FMA;
 bandwidths over $(( 3 * 256 )) MiB of arrays. EIGVEC's literal form has no stages of its own: it is
 timed whole and the fast form stage by stage; "bits" compares every output array (d and z for EIGVEC;
