@@ -14,14 +14,15 @@
 // passed over where U(i,j) is exactly zero. The results are those of
 // cholpk_literal to the bit (a NaN may come out with the other sign), but the
 // rows go in blocks: the block's rows are factored as in the literal form
-// with their updates confined to the block, then the rows below receive the
-// block's updates, each element its terms in ascending i, a strip of columns
-// at a time so that the block's rows stay in the first-level cache. The
-// trailing triangle is passed over once per block instead of once per row.
+// within the block's own columns; then, a strip of columns at a time, the
+// block's rows are made final in the strip (each element's updates from the
+// block's rows above it, then its division) and the rows below receive the
+// block's updates, each element its terms in ascending i, while the block's
+// strip stays in the cache. The trailing triangle is passed over once per
+// block instead of once per row.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
 #include "kesta/matrix/kernels.h"
@@ -89,46 +90,75 @@ void cholpk_blocked(double* ap, int n, int b) {
 
   for (int i0 = 1; i0 <= n; i0 += b) {
     const int i1 = std::min(n, i0 + b - 1);
-    // The block's rows, their updates confined to the block.
+    // The block's rows within the block's own columns; their columns beyond
+    // go strip by strip below, each strip just before it serves the rows
+    // under the block.
     for (int i = i0; i <= i1; ++i) {
       A(i, i) = std::sqrt(A(i, i));
       if (i == n) return;
-      divide(&A(i, i + 1), &A(i, i + 1), A(i, i), n - i);
+      divide(&A(i, i + 1), &A(i, i + 1), A(i, i), i1 - i);
       for (int j = i + 1; j <= i1; ++j) {
         const double e = A(i, j);
         if (e == 0.0) continue;
-        subtract_multiple(&A(j, j), &A(i, j), e, n - j + 1);
+        subtract_multiple(&A(j, j), &A(i, j), e, i1 - j + 1);
       }
     }
-    // The rows below: their multipliers, then the updates strip by strip.
+    // The rows below, strip by strip; a row joins the strip that holds its
+    // diagonal, with its multipliers (the block's column there, final by then).
     active.clear();
     dense.clear();
     sparse.clear();
-    for (int j = i1 + 1; j <= n; ++j) {
-      double* e = &mult[static_cast<size_t>(j - 1) * b];
-      bool any = false, all = true;
-      for (int i = i0; i <= i1; ++i) {
-        e[i - i0] = A(i, j);
-        any = any || e[i - i0] != 0.0;
-        all = all && e[i - i0] != 0.0;
-      }
-      if (any) {
-        active.push_back(j);
-        (all ? dense : sparse).push_back(j);
-      }
-    }
     auto em = [&](int j) { return &mult[static_cast<size_t>(j - 1) * b]; };
     size_t na = 0, nd = 0, ns = 0;  // active, dense and sparse rows left of the strip
     for (int k0 = i1 + 1; k0 <= n; k0 += S) {
       const int k1 = std::min(n, k0 + S - 1);
       const bool full = k1 - k0 + 1 == S;
-      // The block's rows of a full strip, copied side by side so that they
-      // stay in the first-level cache whatever their places in the triangle.
+      // The block's rows of the strip, made final: each element its updates
+      // from the block's rows above in ascending order, then its division by
+      // the row's diagonal. A full strip's rows are kept side by side as
+      // well, so that they stay in the first-level cache whatever their
+      // places in the triangle.
       for (int i = i0; i <= i1; ++i) {
-        urow[i - i0] = &A(i, k0);
+        double* y = &A(i, k0);
         if (full) {
-          std::memcpy(&ubuf[static_cast<size_t>(i - i0) * S], urow[i - i0], S * sizeof(double));
-          urow[i - i0] = &ubuf[static_cast<size_t>(i - i0) * S];
+          double* out = &ubuf[static_cast<size_t>(i - i0) * S];
+          v8 x0 = load8(y), x1 = load8(y + 8), x2 = load8(y + 16), x3 = load8(y + 24);
+          for (int h = i0; h < i; ++h) {
+            const double e = A(h, i);
+            if (e == 0.0) continue;
+            const v8 ev = splat8(e);
+            const double* u = &ubuf[static_cast<size_t>(h - i0) * S];
+            x0 = x0 - load8(u) * ev;
+            x1 = x1 - load8(u + 8) * ev;
+            x2 = x2 - load8(u + 16) * ev;
+            x3 = x3 - load8(u + 24) * ev;
+          }
+          const v8 d = splat8(A(i, i));
+          x0 = x0 / d, x1 = x1 / d, x2 = x2 / d, x3 = x3 / d;
+          store8(y, x0), store8(y + 8, x1), store8(y + 16, x2), store8(y + 24, x3);
+          store8(out, x0), store8(out + 8, x1), store8(out + 16, x2), store8(out + 24, x3);
+          urow[i - i0] = out;
+        } else {
+          for (int h = i0; h < i; ++h) {
+            const double e = A(h, i);
+            if (e == 0.0) continue;
+            subtract_multiple(y, &A(h, k0), e, k1 - k0 + 1);
+          }
+          divide(y, y, A(i, i), k1 - k0 + 1);
+          urow[i - i0] = y;
+        }
+      }
+      for (int j = k0; j <= k1; ++j) {
+        double* e = em(j);
+        bool any = false, all = true;
+        for (int i = i0; i <= i1; ++i) {
+          e[i - i0] = A(i, j);
+          any = any || e[i - i0] != 0.0;
+          all = all && e[i - i0] != 0.0;
+        }
+        if (any) {
+          active.push_back(j);
+          (all ? dense : sparse).push_back(j);
         }
       }
       // The rows lie far apart in the packed triangle: a later row's strip
@@ -149,7 +179,7 @@ void cholpk_blocked(double* ap, int n, int b) {
           double* y[4];
           const double* e[4];
           for (int m = 0; m < 4; ++m) {
-            fetch(dense, td + 4 + m);
+            fetch(dense, td + 8 + m);
             y[m] = &A(dense[td + m], k0);
             e[m] = em(dense[td + m]);
           }
@@ -206,6 +236,6 @@ void CHOLPK(double* ap, int npk, int n) {
 #ifdef KESTA_LITERAL_KERNELS
   cholpk_literal(ap, n);
 #else
-  cholpk_blocked(ap, n, 128);
+  cholpk_blocked(ap, n, 192);
 #endif
 }
