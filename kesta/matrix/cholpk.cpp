@@ -84,7 +84,7 @@ void cholpk_blocked(double* ap, int n, int b) {
   dense.reserve(n);
   sparse.reserve(n);
   std::vector<const double*> urow(b);  // the block's rows at the strip's first column
-  std::vector<double> ubuf = work<double>(static_cast<size_t>(b) * S);
+  AlignedWork<double> ubuf = aligned_work<double>(static_cast<size_t>(b) * S);
   std::vector<int> rest;  // the rows of a strip taken one by one
   rest.reserve(n);
 

@@ -243,10 +243,10 @@ void invrt_blocked(double* ap, int ld, int n, int b) {
   const M a{ap, ld};
   std::vector<double> kept = work<double>(static_cast<size_t>(n) * b);  // column k0+kk at kk n
   std::vector<double> mult = work<double>(static_cast<size_t>(n) * b);  // column j's multipliers at (j-1) b
-  std::vector<double> kbuf = work<double>(static_cast<size_t>(32) * b);  // a stretch of the kept columns
+  AlignedWork<double> kbuf = aligned_work<double>(static_cast<size_t>(32) * b);  // a stretch of the kept columns
   std::vector<double> r(b);
   std::vector<double> E = work<double>(static_cast<size_t>(b) * b);     // step k's multiplier of column j at (k-k0) b + j-k0
-  std::vector<double> sbuf = work<double>(static_cast<size_t>(32) * b);  // a stretch of the block's kept columns
+  AlignedWork<double> sbuf = aligned_work<double>(static_cast<size_t>(32) * b);  // a stretch of the block's kept columns
   std::vector<char> keeps(b);  // block column's rows above the block unchanged by signed zeros
   std::vector<int> active, unfinite, quads, rest;
   active.reserve(n);

@@ -93,3 +93,40 @@ std::vector<T> work(size_t count) {
     RUNERR(41);
   }
 }
+
+// Storage on 64-byte boundaries, for buffers whose rows are read with 8-lane
+// loads: a row that starts on a line boundary is read a line at a time,
+// where one that straddles two lines costs a second access for every load
+// (and made a kernel's speed depend on where its buffer happened to fall).
+template <class T>
+struct Aligned64 {
+  typedef T value_type;
+  Aligned64() = default;
+  template <class U>
+  Aligned64(const Aligned64<U>&) {}
+  T* allocate(size_t count) {
+    if (count > static_cast<size_t>(-1) / sizeof(T)) throw std::bad_alloc();
+    return static_cast<T*>(::operator new(count * sizeof(T), std::align_val_t(64)));
+  }
+  void deallocate(T* p, size_t) { ::operator delete(p, std::align_val_t(64)); }
+  template <class U>
+  bool operator==(const Aligned64<U>&) const {
+    return true;
+  }
+  template <class U>
+  bool operator!=(const Aligned64<U>&) const {
+    return false;
+  }
+};
+template <class T>
+using AlignedWork = std::vector<T, Aligned64<T>>;
+
+// work() on 64-byte boundaries.
+template <class T>
+AlignedWork<T> aligned_work(size_t count) {
+  try {
+    return AlignedWork<T>(count);
+  } catch (const std::bad_alloc&) {
+    RUNERR(41);
+  }
+}
