@@ -499,7 +499,7 @@ void SIRSOL(const double* Kp, const double* AP, const double* lambda, const doub
   // rows on 64-byte boundaries so that no row's load straddles two lines.
   struct Slice {
     int l0, t, w;
-    std::vector<double> buf;
+    AlignedWork<double> buf;
     double *ST, *YT, *DEN;
   };
   std::vector<Slice> slices;
@@ -509,8 +509,8 @@ void SIRSOL(const double* Kp, const double* AP, const double* lambda, const doub
     s.t = std::min(8, t - l0);
     s.w = s.t <= 2 ? 2 : s.t <= 4 ? 4 : 8;
     const size_t len = (size_t)n * s.w;
-    s.buf = work<double>(3 * len + 8);
-    s.ST = s.buf.data() + (-(uintptr_t)s.buf.data() / sizeof(double) & 7);
+    s.buf = aligned_work<double>(3 * len);
+    s.ST = s.buf.data();
     s.YT = s.ST + len;
     s.DEN = s.YT + len;
     for (int k = 1; k <= n; ++k)

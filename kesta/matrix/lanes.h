@@ -83,17 +83,6 @@ inline void divide(double* q, const double* y, double u, int64_t count) {
   for (; i < count; ++i) q[i] = y[i] / u;
 }
 
-// Work storage of the fast loops (O(n) or O(n b) values); condition 41 when
-// it cannot be had.
-template <class T>
-std::vector<T> work(size_t count) {
-  try {
-    return std::vector<T>(count);
-  } catch (const std::bad_alloc&) {
-    RUNERR(41);
-  }
-}
-
 // Storage on 64-byte boundaries, for buffers whose rows are read with 8-lane
 // loads: a row that starts on a line boundary is read a line at a time,
 // where one that straddles two lines costs a second access for every load
@@ -121,12 +110,19 @@ struct Aligned64 {
 template <class T>
 using AlignedWork = std::vector<T, Aligned64<T>>;
 
-// work() on 64-byte boundaries.
-template <class T>
-AlignedWork<T> aligned_work(size_t count) {
+// Work storage of the fast loops (O(n) or O(n b) values); condition 41 when
+// it cannot be had.
+template <class T, class Alloc = std::allocator<T>>
+std::vector<T, Alloc> work(size_t count) {
   try {
-    return AlignedWork<T>(count);
+    return std::vector<T, Alloc>(count);
   } catch (const std::bad_alloc&) {
     RUNERR(41);
   }
+}
+
+// work() on 64-byte boundaries.
+template <class T>
+AlignedWork<T> aligned_work(size_t count) {
+  return work<T, Aligned64<T>>(count);
 }
